@@ -1,0 +1,73 @@
+// core.h: start-up and shut-down of the library layer, the main window and its
+// message pump, the log file, the clocks and the system report.
+//
+// All texts are Shift-JIS byte strings. Operations return 0 on success and -1
+// on failure unless noted.
+#pragma once
+
+#include <cstdint>
+
+// ---- Start-up and shut-down -------------------------------------------------
+
+int InitLibrary(void);
+int EndLibrary(void);                                  // always 0
+[[noreturn]] void ExitWithError(const char* message);  // exit code -1
+
+// Configuration, stored for start-up.
+int SetWindowTitleText(const char* title);
+int SetLogOutputEnabled(int flag);
+int ChangeWindowMode(int flag);
+
+int IsLibraryStarted(void);
+
+// File stream table handed to the file loaders: the C runtime's stream routines.
+struct FileStreamOps {
+    long (*Tell)(void* stream);
+    int (*Seek)(void* stream, long offset, int origin);
+    size_t (*Read)(void* buffer, size_t size, size_t count, void* stream);
+    size_t (*Write)(const void* buffer, size_t size, size_t count, void* stream);
+    int (*AtEnd)(void* stream);
+};
+const FileStreamOps* GetFileStreamOps(void);
+
+// ---- Main window and message pump -------------------------------------------
+
+int InitMainWindow(void);
+int ProcessWindowMessages(void);  // 0 = keep running, -1 = the program is to end
+int ApplyWindowStyle(void);
+
+struct MainWindowState {
+    int hasWindow;
+    int windowed;
+    int active;
+    int quit;
+    int closePosted;
+    int destroyed;
+    int cursorShown;
+    int styleApplied;
+    int clientLeft, clientTop, clientRight, clientBottom;  // screen pixels
+    int desktopWidth, desktopHeight, desktopColorBits;
+};
+const MainWindowState* GetMainWindowState(void);
+
+// Posts one close request to the main window unless one is already posted.
+void PostCloseRequest(void);
+
+// ---- Log ---------------------------------------------------------------------
+
+int WriteLog(const char* text);                          // always -1
+int WriteLogFormat(const char* format, ...)              // always -1
+    __attribute__((format(printf, 1, 2)));
+int IncreaseLogIndent(void);
+int DecreaseLogIndent(void);
+
+// ---- Timer -------------------------------------------------------------------
+
+int WaitMilliseconds(int milliseconds);  // always 0
+int64_t GetNowMicroseconds(void);
+
+// ---- System report -----------------------------------------------------------
+
+int WriteSystemReport(void);
+int GetOsCode(void);
+int GetMediaVersionCode(void);

@@ -1,0 +1,189 @@
+// platform.h: what the library layer asks of the operating system.
+//
+// Private to the library: app/ never includes it. Each service is a table of
+// operations; PLATFORM holds the tables in use. The real tables (SDL2, OpenAL
+// Soft, libmpg123/libsndfile, ...) are installed at process start; a unit test
+// swaps in the fakes of platform/fake/ before it calls the library.
+//
+// Texts passed in and out are Shift-JIS (CP932) byte strings, as the rest of the
+// library keeps them; the backends convert to UTF-8 where Linux wants it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Window messages the library's window procedure understands (Win32 numbering,
+// so that the message handling reads like the platform it was designed for).
+enum {
+    WM_DESTROY = 0x0002,
+    WM_MOVE = 0x0003,
+    WM_SIZE = 0x0005,
+    WM_ACTIVATE = 0x0006,
+    WM_CLOSE = 0x0010,
+    WM_QUIT = 0x0012,
+    WM_ACTIVATEAPP = 0x001C,
+    WM_SETCURSOR = 0x0020,
+    WM_DISPLAYCHANGE = 0x007E,
+    WM_IME_STARTCOMPOSITION = 0x010D,
+    WM_IME_ENDCOMPOSITION = 0x010E,
+    WM_IME_COMPOSITION = 0x010F,
+    WM_MOUSEMOVE = 0x0200,
+    WM_LBUTTONDOWN = 0x0201,
+    WM_LBUTTONUP = 0x0202,
+    WM_RBUTTONDOWN = 0x0204,
+    WM_RBUTTONUP = 0x0205,
+    WM_MBUTTONDOWN = 0x0207,
+    WM_MBUTTONUP = 0x0208,
+    WM_MOVING = 0x0216,
+    WM_IME_SETCONTEXT = 0x0281,
+    WM_IME_NOTIFY = 0x0282,
+};
+
+enum { SIZE_MAXIMIZED = 2 };
+
+// The two queues a pump reads: messages posted to the thread (the quit message)
+// and messages for the main window.
+enum { MESSAGE_QUEUE_THREAD = 0, MESSAGE_QUEUE_WINDOW = 1 };
+
+struct PlatformMessage {
+    uint32_t message;
+    int64_t wParam;
+    int64_t lParam;
+};
+
+struct PlatformRect {
+    int left, top, right, bottom;  // pixels, right and bottom exclusive
+};
+
+// Current directory, diagnostics, machine facts and the media-layer gate.
+struct PlatformSystemOps {
+    int (*GetCurrentDir)(char* buffer, int size);        // 0 or -1
+    int (*SetCurrentDir)(const char* path);              // 0 or -1
+    void (*WriteDebugOutput)(const char* text);          // the log's mirror
+    void (*ShowErrorBox)(const char* title, const char* text);  // message box and standard error
+    int (*GetMemoryStatus)(double* totalBytes, double* availableBytes);
+    // Kernel release as the build text; 0 or -1.
+    int (*GetOsRelease)(char* buffer, int size);
+    // 1 when the media layer can start (a display can be opened), else 0.
+    int (*CanStartMediaLayer)(void);
+    void (*GetMediaLayerVersion)(int* major, int* minor, int* patch);
+    int (*StartCom)(void);  // per-thread services; 0 or -1
+    void (*EndCom)(void);
+    void (*ExitProcess)(int code);  // normal process exit: exit handlers run
+};
+
+// Processor facts (CPUID and the time-stamp counter).
+struct PlatformCpuInfo {
+    int hasCpuid;
+    int hasMmx;
+    int hasTimeStampCounter;
+    int hasBrand;
+    char vendor[13];   // 12 characters
+    char brand[49];    // 48 characters
+};
+
+struct PlatformClockOps {
+    uint32_t (*GetMilliseconds)(void);       // multimedia clock, wraps at 2^32 ms
+    int64_t (*GetCounter)(void);             // high-resolution counter
+    int64_t (*GetCounterFrequency)(void);    // counts per second, 0 when there is none
+    uint32_t (*GetTimerPeriodMin)(void);     // ms
+    void (*BeginTimerPeriod)(uint32_t ms);
+    void (*Sleep)(uint32_t ms);
+    void (*GetCpuInfo)(PlatformCpuInfo* info);
+    uint64_t (*ReadTimeStampCounter)(void);
+};
+
+// The main window, its class and its messages.
+struct PlatformWindowOps {
+    // Whether another instance runs; when none does, this process becomes the
+    // one instance (the claim lasts until the process ends). 1, 0.
+    int (*IsOtherInstanceRunning)(const char* className);
+    int (*GetDesktopMode)(int* width, int* height, int* colorBits);  // 0 or -1
+    int (*RegisterWindowClass)(const char* className);               // 0 or -1
+    void (*UnregisterWindowClass)(const char* className);
+    // Grows a client rectangle to the window rectangle of the given style.
+    void (*AdjustWindowRect)(PlatformRect* rect, int windowed, int withMenu);
+    int (*CreateMainWindow)(const char* title, int windowed, const PlatformRect* windowRect);
+    void (*DestroyMainWindow)(void);
+    void (*ShowMainWindow)(void);
+    void (*SetWindowTitle)(const char* title);
+    int (*GetWindowRect)(PlatformRect* rect);        // screen coordinates; 0 or -1
+    int (*GetClientRect)(PlatformRect* rect);        // screen coordinates; 0 or -1
+    void (*MoveMainWindow)(const PlatformRect* windowRect);
+    void (*SetWindowStyle)(int windowed);
+    void (*RaiseMainWindow)(void);
+    void (*SetCursorVisible)(int visible);
+    void (*DisableIme)(void);
+    // Takes the next message of a queue; 1 when one was taken, 0 when empty.
+    int (*PeekMessage)(int queue, PlatformMessage* message);
+    void (*PostMessage)(int queue, const PlatformMessage* message);
+};
+
+// Keyboard and joypads. Keys are indexed by DirectInput scan codes.
+enum { PLATFORM_PAD_BUTTONS = 24 };
+
+enum {
+    KEYBOARD_OK = 0,
+    KEYBOARD_ERROR_CREATE = 1,       // device could not be made or acquired
+    KEYBOARD_ERROR_FORMAT = 2,
+    KEYBOARD_ERROR_COOPERATION = 3,
+};
+
+enum {
+    PAD_SETUP_OK = 0,
+    PAD_SETUP_ERROR_OPEN = 1,
+    PAD_SETUP_ERROR_FORMAT = 2,
+    PAD_SETUP_ERROR_COOPERATION = 3,
+    PAD_SETUP_ERROR_X_RANGE = 4,
+    PAD_SETUP_ERROR_Y_RANGE = 5,
+    PAD_SETUP_ERROR_X_DEADZONE = 6,
+    PAD_SETUP_ERROR_Y_DEADZONE = 7,
+};
+
+struct PlatformPadState {
+    int x, y;                                   // raw axes, -32768..32767
+    uint8_t buttons[PLATFORM_PAD_BUTTONS];      // bit 7 set = pressed
+};
+
+struct PlatformInputOps {
+    int (*OpenInput)(void);                     // 0 or -1
+    void (*CloseInput)(void);
+    int (*OpenKeyboard)(void);                  // KEYBOARD_*
+    void (*CloseKeyboard)(void);
+    // Reads 256 bytes, bit 7 = held; 0, or -1 when the state cannot be read.
+    int (*ReadKeyboard)(uint8_t state[256]);
+    int (*GetPadDeviceCount)(void);
+    // Opens enumerated device index as a pad; PAD_SETUP_*.
+    int (*OpenPad)(int index, char* instanceName, char* productName, int nameSize);
+    void (*ClosePad)(int index);
+    int (*ReadPad)(int index, PlatformPadState* state);  // 0 or -1
+    int (*ReacquirePad)(int index);                       // 0 or -1
+};
+
+struct PlatformTables {
+    const PlatformSystemOps* system;
+    const PlatformClockOps* clock;
+    const PlatformWindowOps* window;
+    const PlatformInputOps* input;
+    const struct PlatformSoundOps* sound;
+    const struct PlatformCodecOps* codec;
+};
+
+extern PlatformTables PLATFORM;
+
+// The real backends.
+extern const PlatformSystemOps SDL2_SYSTEM_OPS;
+extern const PlatformClockOps SDL2_CLOCK_OPS;
+extern const PlatformWindowOps SDL2_WINDOW_OPS;
+extern const PlatformInputOps SDL2_INPUT_OPS;
+
+// Text conversion between the library's Shift-JIS and UTF-8 (iconv, CP932).
+// Writes at most size-1 bytes and a terminator; returns the length written.
+int ConvertSjisToUtf8(const char* sjis, char* utf8, int size);
+int ConvertUtf8ToSjis(const char* utf8, char* sjis, int size);
+
+// The message queue both backends share: the library's posted messages and the
+// backend's translated events wait here in arrival order.
+void PushPlatformMessage(int queue, const PlatformMessage* message);
+int PopPlatformMessage(int queue, PlatformMessage* message);
+void ClearPlatformMessages(void);

@@ -1,0 +1,42 @@
+// sound.h: the sound device, the table of sound handles, playback and file loading.
+//
+// A sound handle is 0x20000 + slot (slots 0..511); -1 is no sound.
+#pragma once
+
+#include <cstdint>
+
+enum {
+    MAX_SOUND_HANDLES = 512,
+    SOUND_HANDLE_BASE = 0x20000,
+    MAX_SOUND_BUFFERS = 10,
+};
+
+enum {
+    PLAY_NORMAL = 0,  // play once, return at the end
+    PLAY_BACK = 1,    // play once in the background (any type but 0 and 3)
+    PLAY_LOOP = 3,    // play endlessly in the background
+};
+
+// The platform's WAVEFORMATEX, without the extra bytes that may follow it.
+struct WaveFormat {
+    uint16_t formatTag;
+    uint16_t channels;
+    uint32_t samplesPerSecond;
+    uint32_t averageBytesPerSecond;
+    uint16_t blockAlign;
+    uint16_t bitsPerSample;
+    uint16_t extraSize;
+};
+
+int InitSoundDevice(void);
+int EndSoundDevice(void);
+
+int AddSoundData(void);
+int CreateSoundBuffers(const WaveFormat* format, int byteCount, int count, int handle);
+int PlaySoundHandle(int handle, int playType);
+int StopSoundHandle(int handle);
+int IsSoundHandlePlaying(int handle);
+int SetSoundHandleFrequency(int frequency, int handle);
+int DeleteSoundHandle(int handle);
+
+int LoadSoundFile(const char* path);
