@@ -1,0 +1,64 @@
+// fake_sound.h: a fake sound device for unit tests.
+//
+// InstallFakeSoundDevice() puts FAKE_SOUND_OPS into PLATFORM.sound and resets
+// FAKE_SOUND. The fake keeps every buffer's format, bytes (as unlocked), play
+// state, position and rate; it records the operations called (FAKE_SOUND.calls)
+// and can be told to fail each step. Nothing plays by itself: a test moves the
+// playing buffers on with AdvanceFakeSound.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/sound_device.h"
+
+enum { MAX_FAKE_SOUND_BUFFERS = 8192 };
+
+struct FakeSoundBuffer {
+    int used;                    // created and not yet released
+    int released;                // times ReleaseBuffer was called on it
+    WaveFormat format;
+    uint32_t flags;              // DSBCAPS_*
+    std::vector<uint8_t> bytes;  // the buffer's PCM as last unlocked
+    int playing;
+    int looping;
+    uint32_t position;           // bytes from the start
+    uint32_t frequency;          // Hz, 0 = the format's rate
+    int locked;
+    // Set by the test: the operation fails on this buffer while nonzero.
+    int statusFails, positionFails, playFails, stopFails, setPositionFails, lockFails;
+};
+
+struct FakeSoundDevice {
+    std::vector<std::string> calls;  // operation names in call order
+    int open;
+    int primaryBuffer;               // 1 while the primary buffer exists
+    int primaryPlaying;
+    int primaryFormatSet;
+    WaveFormat primaryFormat;
+    PlatformSoundCaps caps;
+    std::vector<std::string> deviceDescriptions, deviceModules;  // enumeration
+
+    // Failures the test asks for.
+    int createDeviceFails, cooperativeLevelFails, primaryBufferFails, setPrimaryFormatFails;
+    int createBufferFails;           // refuse every buffer
+    int frequencyControlFails;       // refuse buffers that ask for DSBCAPS_CTRLFREQUENCY
+    int createBufferFailAfter;       // > 0: refuse buffers after this many were made
+
+    int buffersCreated;              // ids handed out so far (ids are 1..buffersCreated)
+    FakeSoundBuffer buffers[MAX_FAKE_SOUND_BUFFERS + 1];  // by id
+};
+
+extern FakeSoundDevice FAKE_SOUND;
+extern const PlatformSoundOps FAKE_SOUND_OPS;
+
+void InstallFakeSoundDevice(void);
+int CountFakeSoundCalls(const char* name);
+// The fake buffer behind buffer index of a sound handle, or null.
+FakeSoundBuffer* FindFakeSoundBuffer(int handle, int index);
+// The fake buffer of a device id, or null.
+FakeSoundBuffer* GetFakeSoundBuffer(int id);
+// Plays every playing buffer on by the given number of frames at its own rate:
+// a looping one wraps, another stops at its end and stands at its start.
+void AdvanceFakeSound(uint32_t frames);
