@@ -5,6 +5,7 @@
 // on failure unless noted.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // ---- Start-up and shut-down -------------------------------------------------

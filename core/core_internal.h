@@ -1,0 +1,19 @@
+// core_internal.h: what the files of core/ share among themselves.
+#pragma once
+
+#include <cstdint>
+
+enum { START_DIRECTORY_SIZE = 260 };
+
+// Start directory taken by InitLibrary; empty before it. The log lives there.
+const char* GetStartDirectory(void);
+// Empties "AppLog.txt" in the start directory and resets indentation (log on only).
+void ResetLogFile(void);
+int IsLogEnabled(void);
+
+// Timer set-up and clock choice, run during window start-up.
+void SetUpTimer(void);
+uint32_t ReadMillisecondClock(void);
+
+// Window state cleared between runs of the window start-up (tests too).
+void ResetMainWindowState(void);

@@ -1,0 +1,110 @@
+// log.cpp: "AppLog.txt" in the start directory, Shift-JIS text with CR LF line
+// ends, a tab per indentation level at the start of each line. Every text is
+// appended with its own open and close, so the file is complete even when the
+// process dies right after; each text is mirrored to the debugger output.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "core/core.h"
+#include "core/core_internal.h"
+#include "platform/platform.h"
+
+namespace {
+
+struct LogState {
+    int logOff;        // set by SetLogOutputEnabled(0)
+    int everOpened;    // the file has been opened at least once
+    int indentLevel;   // tabs in front of each new line, never below 0
+    int midLine;       // the last text did not end with a line feed
+};
+
+LogState LOG = {};
+
+const char* LOG_FILE_NAME = "AppLog.txt";
+
+int BuildLogPath(char* path, size_t size) {
+    const char* dir = GetStartDirectory();
+    size_t len = strlen(dir);
+    const char* separator = (len > 0 && dir[len - 1] == '/') ? "" : "/";
+    int n = snprintf(path, size, "%s%s%s", dir, separator, LOG_FILE_NAME);
+    return (n > 0 && (size_t)n < size) ? 0 : -1;
+}
+
+// Writes text with each "\n" stored as CR LF, as a text-mode file would.
+void WriteWithLineEnds(FILE* file, const char* text) {
+    const char* start = text;
+    for (const char* p = text; *p; p++) {
+        if (*p == '\n') {
+            fwrite(start, 1, (size_t)(p - start), file);
+            fwrite("\r\n", 1, 2, file);
+            start = p + 1;
+        }
+    }
+    fwrite(start, 1, strlen(start), file);
+}
+
+}  // namespace
+
+int SetLogOutputEnabled(int flag) {
+    LOG.logOff = (flag == 0);
+    return 0;
+}
+
+int IsLogEnabled(void) { return !LOG.logOff; }
+
+void ResetLogFile(void) {
+    if (LOG.logOff) return;
+    char path[START_DIRECTORY_SIZE + 16];
+    if (BuildLogPath(path, sizeof path) == 0) {
+        FILE* file = fopen(path, "wb");
+        if (file) {
+            LOG.everOpened = 1;
+            fclose(file);
+        }
+    }
+    LOG.indentLevel = 0;
+    LOG.midLine = 0;
+}
+
+int WriteLog(const char* text) {
+    if (LOG.logOff || GetStartDirectory()[0] == '\0' || text == nullptr) return -1;
+    char path[START_DIRECTORY_SIZE + 16];
+    if (BuildLogPath(path, sizeof path) != 0) return -1;
+    FILE* file = fopen(path, "ab");
+    if (file == nullptr) return -1;
+    LOG.everOpened = 1;
+    if (!LOG.midLine) {
+        for (int i = 0; i < LOG.indentLevel; i++) fputc('\t', file);
+    }
+    WriteWithLineEnds(file, text);
+    PLATFORM.system->WriteDebugOutput(text);
+    size_t len = strlen(text);
+    if (len > 0) LOG.midLine = text[len - 1] != '\n';
+    fclose(file);
+    return -1;
+}
+
+int WriteLogFormat(const char* format, ...) {
+    char buffer[1024];
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(buffer, sizeof buffer - 1, format, args);
+    va_end(args);
+    if (n < 0) return -1;
+    // A longer text is cut, keeping room for the line end this call adds.
+    size_t len = strlen(buffer);
+    buffer[len] = '\n';
+    buffer[len + 1] = '\0';
+    return WriteLog(buffer);
+}
+
+int IncreaseLogIndent(void) {
+    if (LOG.everOpened) LOG.indentLevel++;
+    return 0;
+}
+
+int DecreaseLogIndent(void) {
+    if (LOG.everOpened && LOG.indentLevel > 0) LOG.indentLevel--;
+    return 0;
+}

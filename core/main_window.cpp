@@ -1,0 +1,345 @@
+// main_window.cpp: the one main window of class "Ravlin", its window procedure
+// and the message pump that every wait of the library runs.
+//
+// While the window is inactive the pump holds its caller, sleeping 1 ms per
+// pass, which pauses the whole program in the background.
+#include <cstdio>
+#include <cstring>
+
+#include "core/core.h"
+#include "core/core_internal.h"
+#include "platform/platform.h"
+#include "screen/screen.h"
+
+namespace {
+
+enum { TITLE_SIZE = 256, FRAME_MARGIN = 3, WINDOW_SETTLE_MS = 200 };
+
+struct WindowState {
+    MainWindowState pub;
+    int modeChangeInProgress;
+    int modeChangeDone;
+    int screenWidth, screenHeight;  // client size, pixels
+};
+
+// Survive the clearing at window start-up: configuration set before it.
+struct WindowConfig {
+    int windowed;       // 1 = framed window, 0 = full screen
+    char title[TITLE_SIZE];
+};
+
+WindowState WINDOW = {};
+WindowConfig CONFIG = {1, ""};
+
+const char* WINDOW_CLASS_NAME = "Ravlin";
+
+void PostToWindow(uint32_t message, int64_t wParam, int64_t lParam) {
+    PlatformMessage m = {message, wParam, lParam};
+    PLATFORM.window->PostMessage(MESSAGE_QUEUE_WINDOW, &m);
+}
+
+void StoreClientRect(void) {
+    PlatformRect client;
+    if (PLATFORM.window->GetClientRect(&client) != 0) return;
+    WINDOW.pub.clientLeft = client.left;
+    WINDOW.pub.clientTop = client.top;
+    WINDOW.pub.clientRight = client.right;
+    WINDOW.pub.clientBottom = client.bottom;
+}
+
+// The window rectangle for the windowed style: the client area grown by the
+// frame with a menu bar allowed for and a 3-pixel margin, centred on the desktop.
+PlatformRect ComputeWindowedRect(void) {
+    PlatformRect rect = {0, 0, WINDOW.screenWidth, WINDOW.screenHeight};
+    PLATFORM.window->AdjustWindowRect(&rect, 1, 1);
+    rect.left -= FRAME_MARGIN;
+    rect.top -= FRAME_MARGIN;
+    rect.right += FRAME_MARGIN;
+    rect.bottom += FRAME_MARGIN;
+    int dx = (WINDOW.pub.desktopWidth - WINDOW.screenWidth) / 2;
+    int dy = (WINDOW.pub.desktopHeight - WINDOW.screenHeight) / 2;
+    rect.left += dx;
+    rect.right += dx;
+    rect.top += dy;
+    rect.bottom += dy;
+    return rect;
+}
+
+// Resizes the window so that its client area is exactly the screen size,
+// keeping its top-left corner.
+void FitWindowToScreen(void) {
+    PlatformRect window, client;
+    if (PLATFORM.window->GetWindowRect(&window) != 0) return;
+    if (PLATFORM.window->GetClientRect(&client) != 0) return;
+    int width = (window.right - window.left) - (client.right - client.left) + WINDOW.screenWidth;
+    int height = (window.bottom - window.top) - (client.bottom - client.top) + WINDOW.screenHeight;
+    PlatformRect fitted = {window.left, window.top, window.left + width, window.top + height};
+    PLATFORM.window->MoveMainWindow(&fitted);
+}
+
+void FitAndApplyStyleOnce(void) {
+    FitWindowToScreen();
+    if (CONFIG.windowed && !WINDOW.pub.styleApplied) {
+        WINDOW.pub.styleApplied = 1;
+        ApplyWindowStyle();
+    }
+}
+
+int WindowProcedure(uint32_t message, int64_t wParam, int64_t lParam);
+
+void DestroyWindowNow(void) {
+    PLATFORM.window->DestroyMainWindow();
+    WindowProcedure(WM_DESTROY, 0, 0);
+}
+
+void HandleDisplayChange(int64_t wParam, int64_t lParam) {
+    if (!CONFIG.windowed || WINDOW.modeChangeInProgress) {
+        WINDOW.modeChangeDone = 1;
+        return;
+    }
+    int bits = (int)wParam;
+    int width = (int)(lParam & 0xFFFF);
+    int height = (int)((lParam >> 16) & 0xFFFF);
+    const ScreenSettings* screen = GetScreenSettings();
+    if (width == WINDOW.screenWidth && height == WINDOW.screenHeight && bits == screen->colorBits) {
+        WINDOW.modeChangeDone = 1;
+        return;
+    }
+    // No surfaces are kept that a rebuild could restore, so the program closes.
+    WriteLog("復元関数が登録されていないためか画面が２４ビットカラーに変更されたため終了します\n");
+    WriteLog("またはスクリーンが小さすぎるためか色ビット数の違いが大きいためか終了します\n");
+    PostCloseRequest();
+}
+
+int WindowProcedure(uint32_t message, int64_t wParam, int64_t lParam) {
+    switch (message) {
+    case WM_DESTROY:
+        WriteLog("ウインドウが破棄されようとしています\n");
+        WINDOW.pub.destroyed = 1;
+        WINDOW.pub.hasWindow = 0;
+        WriteLog("ソフトを終了する準備が整いました\n");
+        {
+            PlatformMessage quit = {WM_QUIT, 0, 0};
+            PLATFORM.window->PostMessage(MESSAGE_QUEUE_THREAD, &quit);
+        }
+        WINDOW.pub.quit = 1;
+        return 0;
+    case WM_MOVE:
+        if (CONFIG.windowed && !WINDOW.modeChangeInProgress) {
+            int x = (int16_t)(lParam & 0xFFFF);
+            int y = (int16_t)((lParam >> 16) & 0xFFFF);
+            int width = WINDOW.pub.clientRight - WINDOW.pub.clientLeft;
+            int height = WINDOW.pub.clientBottom - WINDOW.pub.clientTop;
+            WINDOW.pub.clientLeft = x;
+            WINDOW.pub.clientTop = y;
+            WINDOW.pub.clientRight = x + width;
+            WINDOW.pub.clientBottom = y + height;
+        }
+        return 0;
+    case WM_SIZE:
+        if (wParam != SIZE_MAXIMIZED) FitAndApplyStyleOnce();
+        return 0;
+    case WM_ACTIVATE:
+        WINDOW.pub.active = (int)(wParam & 0xFFFF);
+        return 0;
+    case WM_CLOSE:
+        WriteLog("ウインドウを閉じようとしています\n");
+        DestroyWindowNow();
+        return 0;
+    case WM_SETCURSOR:
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+        if (!WINDOW.pub.cursorShown) PLATFORM.window->SetCursorVisible(0);
+        return 0;
+    case WM_DISPLAYCHANGE:
+        HandleDisplayChange(wParam, lParam);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+}  // namespace
+
+void ResetMainWindowState(void) { WINDOW = WindowState{}; }
+
+const MainWindowState* GetMainWindowState(void) {
+    WINDOW.pub.windowed = CONFIG.windowed;
+    return &WINDOW.pub;
+}
+
+void PostCloseRequest(void) {
+    if (WINDOW.pub.closePosted) return;
+    WINDOW.pub.closePosted = 1;
+    PostToWindow(WM_CLOSE, 0, 0);
+}
+
+int SetWindowTitleText(const char* title) {
+    snprintf(CONFIG.title, sizeof CONFIG.title, "%s", title ? title : "");
+    if (WINDOW.pub.hasWindow) PLATFORM.window->SetWindowTitle(CONFIG.title);
+    return 0;
+}
+
+int ChangeWindowMode(int flag) {
+    WriteLog("ChangeWindowMode実行 \n");
+    if (flag == CONFIG.windowed) return 0;
+    WINDOW.pub.styleApplied = 0;
+    CONFIG.windowed = flag;
+    WriteLog(flag ? "ウインドウモードフラグが立てられました\n" : "ウインドウモードフラグが倒されました\n");
+    if (!WINDOW.pub.hasWindow) return 0;
+    // With a window the screen surfaces would be rebuilt for the new mode; until
+    // the screen keeps surfaces, re-styling the window is the whole change.
+    WINDOW.modeChangeInProgress = 1;
+    WINDOW.modeChangeDone = 0;
+    ApplyWindowStyle();
+    WINDOW.modeChangeInProgress = 0;
+    return 0;
+}
+
+int ApplyWindowStyle(void) {
+    if (!WINDOW.pub.hasWindow) return 0;
+    if (CONFIG.windowed) {
+        WriteLog("ウインドウスタイルをウインドウモード用に変更します... ");
+        PLATFORM.window->SetWindowStyle(1);
+        PlatformRect rect = ComputeWindowedRect();
+        PLATFORM.window->MoveMainWindow(&rect);
+        // Resizing a window tells its procedure at once, as the platform's own
+        // position call would: the fit takes the frame allowance back.
+        WindowProcedure(WM_SIZE, 0, 0);
+        StoreClientRect();
+        if (!WINDOW.pub.cursorShown) {
+            WINDOW.pub.cursorShown = 1;
+            PLATFORM.window->SetCursorVisible(1);
+            PostToWindow(WM_SETCURSOR, 0, 0);
+        }
+        WriteLog("完了\n");
+    } else {
+        WriteLog("ウインドウスタイルをフルスクリーンモード用に変更します... ");
+        PLATFORM.window->SetWindowStyle(0);
+        WINDOW.pub.clientLeft = 0;
+        WINDOW.pub.clientTop = 0;
+        WINDOW.pub.clientRight = WINDOW.screenWidth;
+        WINDOW.pub.clientBottom = WINDOW.screenHeight;
+        if (WINDOW.pub.cursorShown) {
+            WINDOW.pub.cursorShown = 0;
+            PLATFORM.window->SetCursorVisible(0);
+            PostToWindow(WM_SETCURSOR, 0, 0);
+        }
+        WriteLog("完了\n");
+    }
+    PostToWindow(WM_SETCURSOR, 0, 0);
+    PLATFORM.window->RaiseMainWindow();
+    return 0;
+}
+
+int InitMainWindow(void) {
+    ResetMainWindowState();
+
+    WriteLog("ソフトの２重起動検査... ");
+    if (PLATFORM.window->IsOtherInstanceRunning(WINDOW_CLASS_NAME)) {
+        WriteLog("２重起動されています、ソフトを終了します\n");
+        PLATFORM.system->ExitProcess(0);
+    }
+    WriteLog("２重起動はされていませんでした\n");
+
+    double total = 0, available = 0;
+    PLATFORM.system->GetMemoryStatus(&total, &available);
+    WriteLogFormat("メモリ総量:%.2fMB  空きメモリ領域:%.2fMB ", total / 1048576.0, available / 1048576.0);
+
+    PLATFORM.window->GetDesktopMode(&WINDOW.pub.desktopWidth, &WINDOW.pub.desktopHeight,
+                                    &WINDOW.pub.desktopColorBits);
+    WINDOW.screenWidth = GetScreenSettings()->width;
+    WINDOW.screenHeight = GetScreenSettings()->height;
+    WriteLog("ソフトの実行優先レベルを上げました\n");
+
+    WriteLog("ウインドウクラスを登録します... ");
+    if (PLATFORM.window->RegisterWindowClass(WINDOW_CLASS_NAME) != 0) {
+        WriteLog("ウインドウクラスの登録に失敗しました\n");
+        return -1;
+    }
+    WriteLog("登録に成功しました\n");
+
+    if (CONFIG.title[0] == '\0') snprintf(CONFIG.title, sizeof CONFIG.title, "%s", WINDOW_CLASS_NAME);
+
+    PlatformRect rect;
+    if (CONFIG.windowed) {
+        WriteLog("ウインドウモード起動用のウインドウを作成します\n");
+        WINDOW.pub.cursorShown = 1;
+        rect = ComputeWindowedRect();
+    } else {
+        WriteLog("フルスクリーンモード用のウインドウを作成します\n");
+        WINDOW.pub.cursorShown = 0;
+        rect = PlatformRect{0, 0, WINDOW.screenWidth, WINDOW.screenHeight};
+    }
+    if (PLATFORM.window->CreateMainWindow(CONFIG.title, CONFIG.windowed, &rect) != 0) {
+        WriteLog("ウインドウの作成に失敗しました\n");
+        PLATFORM.window->UnregisterWindowClass(WINDOW_CLASS_NAME);
+        return -1;
+    }
+    WINDOW.pub.hasWindow = 1;
+
+    PLATFORM.window->ShowMainWindow();
+    WINDOW.pub.closePosted = 0;
+    WINDOW.pub.destroyed = 0;
+    WINDOW.pub.active = 1;
+
+    if (!CONFIG.windowed) {
+        WriteLog("カーソルを不可視にしました\n");
+        PLATFORM.window->SetCursorVisible(0);
+    }
+    WriteLog("ＩＭＥを無効にしました\n");
+    PLATFORM.window->DisableIme();
+    if (CONFIG.windowed) StoreClientRect();
+
+    SetUpTimer();
+
+    uint32_t start = ReadMillisecondClock();
+    while (ReadMillisecondClock() - start < WINDOW_SETTLE_MS) ProcessWindowMessages();
+
+    FitAndApplyStyleOnce();
+    if (CONFIG.windowed) StoreClientRect();
+    return 0;
+}
+
+int ProcessWindowMessages(void) {
+    // Without a window there is nothing to run in: the caller is told to end
+    // rather than held (an inactive hold would never be released).
+    if (!WINDOW.pub.hasWindow && !WINDOW.pub.quit) return -1;
+
+    int firstPass = 1;
+    int handledLastPass = 0;
+    for (;;) {
+        if (firstPass) {
+            if (WINDOW.pub.quit) break;
+        } else if ((WINDOW.pub.closePosted || WINDOW.pub.active) && (!handledLastPass || WINDOW.pub.quit)) {
+            break;
+        }
+        firstPass = 0;
+        if (!WINDOW.pub.active) PLATFORM.clock->Sleep(1);
+
+        int handled = 0;
+        PlatformMessage m;
+        for (int queue = MESSAGE_QUEUE_THREAD; queue <= MESSAGE_QUEUE_WINDOW; queue++) {
+            while (PLATFORM.window->PeekMessage(queue, &m)) {
+                handled = 1;
+                if (m.message == WM_ACTIVATEAPP) {
+                    WINDOW.pub.active = (int)(m.wParam & 0xFFFF);
+                    if (WINDOW.pub.quit) return -1;
+                }
+                if (m.message == WM_QUIT) {
+                    WINDOW.pub.quit = 1;
+                    continue;
+                }
+                if (queue == MESSAGE_QUEUE_WINDOW && WINDOW.pub.hasWindow) WindowProcedure(m.message, m.wParam, m.lParam);
+            }
+        }
+        if (WINDOW.pub.quit) break;
+        handledLastPass = handled;
+    }
+    return WINDOW.pub.quit ? -1 : 0;
+}

@@ -1,0 +1,54 @@
+// input.h: keyboard and joypad state by polling.
+#pragma once
+
+enum {
+    PAD_DOWN = 0x1,
+    PAD_LEFT = 0x2,
+    PAD_RIGHT = 0x4,
+    PAD_UP = 0x8,
+    PAD_BUTTON1 = 0x10,
+    PAD_BUTTON2 = 0x20,
+    PAD_BUTTON3 = 0x40,
+    PAD_BUTTON4 = 0x80,
+    PAD_BUTTON5 = 0x100,
+    PAD_BUTTON6 = 0x200,
+    PAD_BUTTON7 = 0x400,
+    PAD_BUTTON8 = 0x800,
+    PAD_BUTTON9 = 0x1000,
+    PAD_BUTTON10 = 0x2000,
+};
+
+enum {
+    INPUT_KEY = 0x1000,       // added to a pad number: merge the keyboard
+    INPUT_PAD1 = 1,
+    INPUT_KEY_PAD1 = 0x1001,
+    MAX_PADS = 7,
+};
+
+// DirectInput scan codes of the keys the library names.
+enum {
+    DIK_ESCAPE = 0x01,
+    DIK_Q = 0x10,
+    DIK_W = 0x11,
+    DIK_RETURN = 0x1C,
+    DIK_A = 0x1E,
+    DIK_S = 0x1F,
+    DIK_D = 0x20,
+    DIK_Z = 0x2C,
+    DIK_X = 0x2D,
+    DIK_C = 0x2E,
+    DIK_SPACE = 0x39,
+    DIK_NUMPAD8 = 0x48,
+    DIK_NUMPAD4 = 0x4B,
+    DIK_NUMPAD6 = 0x4D,
+    DIK_NUMPAD2 = 0x50,
+    DIK_UP = 0xC8,
+    DIK_LEFT = 0xCB,
+    DIK_RIGHT = 0xCD,
+    DIK_DOWN = 0xD0,
+};
+
+int InitInput(void);
+int EndInput(void);
+int IsKeyDown(int scanCode);
+int GetPadInput(int inputSource);
