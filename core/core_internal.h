@@ -1,6 +1,7 @@
 // core_internal.h: what the files of core/ share among themselves.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 enum { START_DIRECTORY_SIZE = 260 };
@@ -10,6 +11,8 @@ const char* GetStartDirectory(void);
 // Empties "AppLog.txt" in the start directory and resets indentation (log on only).
 void ResetLogFile(void);
 int IsLogEnabled(void);
+// The log file's path: the start directory, a separator unless it ends in one, "AppLog.txt".
+int BuildLogPath(char* path, size_t size);
 
 // Timer set-up and clock choice, run during window start-up.
 void SetUpTimer(void);

@@ -23,6 +23,8 @@ LogState LOG = {};
 
 const char* LOG_FILE_NAME = "AppLog.txt";
 
+}  // namespace
+
 int BuildLogPath(char* path, size_t size) {
     const char* dir = GetStartDirectory();
     size_t len = strlen(dir);
@@ -30,6 +32,8 @@ int BuildLogPath(char* path, size_t size) {
     int n = snprintf(path, size, "%s%s%s", dir, separator, LOG_FILE_NAME);
     return (n > 0 && (size_t)n < size) ? 0 : -1;
 }
+
+namespace {
 
 // Writes text with each "\n" stored as CR LF, as a text-mode file would.
 void WriteWithLineEnds(FILE* file, const char* text) {
