@@ -1,0 +1,573 @@
+// openal_sound.cpp: the sound device on OpenAL Soft.
+//
+// The device is an ALC device with one context. Every secondary buffer is one
+// AL buffer played by one AL source of its own:
+//   - playing bit   = the source is AL_PLAYING;
+//   - Stop          = alSourcePause, so the position stays where it was;
+//   - position      = the source's sample offset times the buffer's block size,
+//                     or, while the source is stopped, the offset the next Play
+//                     starts from (0 after a play that ran to its end);
+//   - rate          = AL_PITCH, the rate in Hz over the buffer's own rate.
+// Every source uses the best band-limited resampler the library offers, so a
+// sound played faster or slower does not alias, and plays its channels straight
+// to the output's (no virtual speaker panning of stereo data).
+//
+// Lock hands out a staging block in the buffer's own format; the data is
+// uploaded with alBufferData (converted first when the device cannot take the
+// layout as it is) once the block has been written from start to end, or at the
+// next Play. The staging block is then freed: a buffer is filled once, and a
+// later Lock is refused, since its earlier content cannot be read back.
+//
+// Tests and benchmarks can open a loopback device instead of the default one
+// and render its output into memory (see platform/sound_device.h).
+#define AL_ALEXT_PROTOTYPES
+#include <AL/al.h>
+#include <AL/alc.h>
+#include <AL/alext.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/sound_device.h"
+
+namespace {
+
+enum {
+    MAX_OPENAL_BUFFERS = MAX_SOUND_HANDLES * MAX_SOUND_BUFFERS + 16,
+    MAX_RESAMPLERS = 16,
+    MIN_BUFFER_RATE = 100,     // Hz
+    MAX_BUFFER_RATE = 200000,  // Hz
+    DEFAULT_OUTPUT_RATE = 44100,
+};
+
+struct OpenAlBuffer {
+    int used;
+    ALuint buffer, source;
+    WaveFormat format;        // the buffer's own format
+    uint32_t flags;           // DSBCAPS_*
+    uint32_t bytes;           // size in the buffer's own format
+    int attached;             // the source holds the AL buffer (data uploaded)
+    uint8_t* staging;         // Lock's block, null once uploaded
+    int locked;
+    uint32_t lockOffset;      // bytes, where part 1 of the current lock starts
+    uint32_t coveredEnd;      // bytes written from the start without a hole
+    int dirty;                // staging holds data not yet uploaded
+    int filled;               // staging was uploaded and freed
+    uint32_t pendingFrame;    // where a stopped source starts its next play
+};
+
+struct OpenAlSoundState {
+    ALCdevice* device;
+    ALCcontext* context;
+    int loopback;             // the open device is a loopback device
+    int primaryBuffer;
+    // Loopback request for the next CreateDevice.
+    int loopbackRequested;
+    int loopbackRate, loopbackChannels, loopbackType;
+    int resamplerCount;
+    int chosenResampler;      // index, -1 when the library has no choice
+    int resamplerOverride;    // index + 1; 0 = use the choice
+    char resamplerNames[MAX_RESAMPLERS][64];
+    int hasFloat, hasMultiChannel, hasDirectChannels;
+    OpenAlBuffer buffers[MAX_OPENAL_BUFFERS + 1];  // by id, 0 unused
+};
+
+OpenAlSoundState AL_SOUND = {};
+
+OpenAlBuffer* Live(int id) {
+    if (!AL_SOUND.context || id <= 0 || id > MAX_OPENAL_BUFFERS) return nullptr;
+    return AL_SOUND.buffers[id].used ? &AL_SOUND.buffers[id] : nullptr;
+}
+
+// The order of a sinc resampler from its name ("23rd order Sinc"), 0 for others.
+int SincOrder(const char* name) {
+    const char* sinc = strstr(name, "Sinc");
+    if (!sinc) sinc = strstr(name, "sinc");
+    if (!sinc) return 0;
+    int order = atoi(name);
+    return order > 0 ? order : 1;
+}
+
+void ReadResamplers(void) {
+    AL_SOUND.resamplerCount = 0;
+    AL_SOUND.chosenResampler = -1;
+    if (!alIsExtensionPresent("AL_SOFT_source_resampler")) return;
+    int count = alGetInteger(AL_NUM_RESAMPLERS_SOFT);
+    if (count > MAX_RESAMPLERS) count = MAX_RESAMPLERS;
+    int bestOrder = 0;
+    for (int i = 0; i < count; i++) {
+        const ALchar* name = alGetStringiSOFT(AL_RESAMPLER_NAME_SOFT, i);
+        snprintf(AL_SOUND.resamplerNames[i], sizeof AL_SOUND.resamplerNames[i], "%s", name ? name : "");
+        int order = SincOrder(AL_SOUND.resamplerNames[i]);
+        if (order > bestOrder) {
+            bestOrder = order;
+            AL_SOUND.chosenResampler = i;
+        }
+    }
+    AL_SOUND.resamplerCount = count;
+    if (AL_SOUND.chosenResampler < 0) AL_SOUND.chosenResampler = alGetInteger(AL_DEFAULT_RESAMPLER_SOFT);
+}
+
+// ---- Device ----
+
+int OpenContext(const ALCint* attributes) {
+    AL_SOUND.context = alcCreateContext(AL_SOUND.device, attributes);
+    if (!AL_SOUND.context || !alcMakeContextCurrent(AL_SOUND.context)) {
+        if (AL_SOUND.context) alcDestroyContext(AL_SOUND.context);
+        AL_SOUND.context = nullptr;
+        return -1;
+    }
+    AL_SOUND.hasFloat = alIsExtensionPresent("AL_EXT_FLOAT32");
+    AL_SOUND.hasMultiChannel = alIsExtensionPresent("AL_EXT_MCFORMATS");
+    AL_SOUND.hasDirectChannels = alIsExtensionPresent("AL_SOFT_direct_channels");
+    ReadResamplers();
+    return 0;
+}
+
+int AlCreateDevice(void) {
+    if (AL_SOUND.device) return -1;
+    if (AL_SOUND.loopbackRequested) {
+        AL_SOUND.device = alcLoopbackOpenDeviceSOFT(nullptr);
+        if (!AL_SOUND.device) return -1;
+        AL_SOUND.loopback = 1;
+        ALCint type = AL_SOUND.loopbackType == LOOPBACK_FLOAT ? ALC_FLOAT_SOFT : ALC_SHORT_SOFT;
+        ALCint channels = AL_SOUND.loopbackChannels == 1 ? ALC_MONO_SOFT : ALC_STEREO_SOFT;
+        ALCint attributes[] = {
+            ALC_FORMAT_CHANNELS_SOFT, channels, ALC_FORMAT_TYPE_SOFT, type,
+            ALC_FREQUENCY, AL_SOUND.loopbackRate, ALC_HRTF_SOFT, ALC_FALSE,
+            ALC_OUTPUT_LIMITER_SOFT, ALC_FALSE, 0,
+        };
+        if (!alcIsRenderFormatSupportedSOFT(AL_SOUND.device, AL_SOUND.loopbackRate, channels, type) ||
+            OpenContext(attributes) != 0) {
+            alcCloseDevice(AL_SOUND.device);
+            AL_SOUND.device = nullptr;
+            AL_SOUND.loopback = 0;
+            return -1;
+        }
+        return 0;
+    }
+    AL_SOUND.device = alcOpenDevice(nullptr);
+    if (!AL_SOUND.device) return -1;
+    AL_SOUND.loopback = 0;
+    ALCint attributes[] = {ALC_HRTF_SOFT, ALC_FALSE, 0};
+    if (OpenContext(attributes) != 0) {
+        alcCloseDevice(AL_SOUND.device);
+        AL_SOUND.device = nullptr;
+        return -1;
+    }
+    return 0;
+}
+
+// Nothing to negotiate: the device mixes for every program on its own.
+int AlSetCooperativeLevel(void) { return AL_SOUND.context ? 0 : -1; }
+
+// The primary buffer only carries the output format.
+int AlCreatePrimaryBuffer(void) {
+    if (!AL_SOUND.context) return -1;
+    AL_SOUND.primaryBuffer = 1;
+    return 0;
+}
+
+int AlGetCaps(PlatformSoundCaps* caps) {
+    *caps = PlatformSoundCaps{};
+    if (!AL_SOUND.context) return -1;
+    // The mixer takes 8 and 16-bit, mono and stereo data at any rate and mixes
+    // in software; there is no device memory.
+    caps->flags = DSCAPS_PRIMARYMONO | DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY8BIT | DSCAPS_PRIMARY16BIT |
+                  DSCAPS_SECONDARYMONO | DSCAPS_SECONDARYSTEREO | DSCAPS_SECONDARY8BIT | DSCAPS_SECONDARY16BIT;
+    caps->minSecondaryRate = MIN_BUFFER_RATE;
+    caps->maxSecondaryRate = MAX_BUFFER_RATE;
+    return 0;
+}
+
+// The output rate follows the primary format; a loopback device keeps the
+// output its user asked for.
+int AlSetPrimaryFormat(const WaveFormat* format) {
+    if (!AL_SOUND.primaryBuffer || format->formatTag != WAVE_FORMAT_PCM || format->samplesPerSecond == 0) return -1;
+    if (AL_SOUND.loopback) return 0;
+    ALCint attributes[] = {ALC_FREQUENCY, (ALCint)format->samplesPerSecond, ALC_HRTF_SOFT, ALC_FALSE, 0};
+    return alcResetDeviceSOFT(AL_SOUND.device, attributes) ? 0 : -1;
+}
+
+void AlStopPrimaryBuffer(void) {}
+void AlReleasePrimaryBuffer(void) { AL_SOUND.primaryBuffer = 0; }
+
+void AlReleaseBuffer(int id);
+
+void AlReleaseDevice(void) {
+    if (!AL_SOUND.device) return;
+    for (int id = 1; id <= MAX_OPENAL_BUFFERS; id++) {
+        if (AL_SOUND.buffers[id].used) AlReleaseBuffer(id);
+    }
+    alcMakeContextCurrent(nullptr);
+    if (AL_SOUND.context) alcDestroyContext(AL_SOUND.context);
+    alcCloseDevice(AL_SOUND.device);
+    AL_SOUND.context = nullptr;
+    AL_SOUND.device = nullptr;
+    AL_SOUND.loopback = 0;
+    AL_SOUND.primaryBuffer = 0;
+    AL_SOUND.resamplerCount = 0;
+    AL_SOUND.chosenResampler = -1;
+}
+
+int AlEnumerateDevices(PlatformSoundDeviceCallback callback, void* context) {
+    int all = alcIsExtensionPresent(nullptr, "ALC_ENUMERATE_ALL_EXT");
+    const ALCchar* list = alcGetString(nullptr, all ? ALC_ALL_DEVICES_SPECIFIER : ALC_DEVICE_SPECIFIER);
+    if (!list) return -1;
+    // A list of UTF-8 names, each ended by a zero, the list by an empty name.
+    for (const ALCchar* name = list; *name; name += strlen(name) + 1) {
+        char description[512];
+        ConvertUtf8ToSjis(name, description, sizeof description);
+        callback(description, "openal", context);
+    }
+    return 0;
+}
+
+// ---- Buffers ----
+
+// Bytes of one sample of one channel in a format the library accepts, 0 for
+// any other format.
+int SampleBytes(const WaveFormat* format) {
+    if (format->formatTag == WAVE_FORMAT_PCM &&
+        (format->bitsPerSample == 8 || format->bitsPerSample == 16 || format->bitsPerSample == 24 ||
+         format->bitsPerSample == 32)) {
+        return format->bitsPerSample / 8;
+    }
+    if (format->formatTag == WAVE_FORMAT_IEEE_FLOAT && (format->bitsPerSample == 32 || format->bitsPerSample == 64)) {
+        return format->bitsPerSample / 8;
+    }
+    return 0;
+}
+
+int IsDirectFormat(const WaveFormat* format) {
+    return format->formatTag == WAVE_FORMAT_PCM && (format->bitsPerSample == 8 || format->bitsPerSample == 16);
+}
+
+// The AL format the data is uploaded in. 8 and 16-bit data go as they are; the
+// deeper ones as 32-bit float; layouts the library has no format for are
+// folded to stereo float.
+ALenum UploadFormat(const WaveFormat* format, int* folded) {
+    int channels = format->channels;
+    int bits = IsDirectFormat(format) ? format->bitsPerSample : 32;
+    *folded = 0;
+    if (bits == 32 && !AL_SOUND.hasFloat) return 0;
+    if (channels == 1) return bits == 8 ? AL_FORMAT_MONO8 : bits == 16 ? AL_FORMAT_MONO16 : AL_FORMAT_MONO_FLOAT32;
+    if (channels == 2) return bits == 8 ? AL_FORMAT_STEREO8 : bits == 16 ? AL_FORMAT_STEREO16 : AL_FORMAT_STEREO_FLOAT32;
+    if (AL_SOUND.hasMultiChannel) {
+        if (channels == 4) return bits == 8 ? AL_FORMAT_QUAD8 : bits == 16 ? AL_FORMAT_QUAD16 : AL_FORMAT_QUAD32;
+        if (channels == 6) return bits == 8 ? AL_FORMAT_51CHN8 : bits == 16 ? AL_FORMAT_51CHN16 : AL_FORMAT_51CHN32;
+        if (channels == 7) return bits == 8 ? AL_FORMAT_61CHN8 : bits == 16 ? AL_FORMAT_61CHN16 : AL_FORMAT_61CHN32;
+        if (channels == 8) return bits == 8 ? AL_FORMAT_71CHN8 : bits == 16 ? AL_FORMAT_71CHN16 : AL_FORMAT_71CHN32;
+    }
+    if (!AL_SOUND.hasFloat) return 0;
+    *folded = 1;
+    return AL_FORMAT_STEREO_FLOAT32;
+}
+
+// One sample as a float in -1..1.
+float ReadSample(const WaveFormat* format, const uint8_t* p) {
+    if (format->formatTag == WAVE_FORMAT_IEEE_FLOAT) {
+        if (format->bitsPerSample == 32) {
+            float value;
+            memcpy(&value, p, 4);
+            return value;
+        }
+        double value;
+        memcpy(&value, p, 8);
+        return (float)value;
+    }
+    switch (format->bitsPerSample) {
+    case 8: return ((int)p[0] - 128) / 128.0f;
+    case 16: return (int16_t)(p[0] | p[1] << 8) / 32768.0f;
+    case 24: return (int32_t)((uint32_t)p[0] << 8 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 24) / 2147483648.0f;
+    default: return (int32_t)((uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24) /
+                    2147483648.0f;
+    }
+}
+
+// Converts frames of the buffer's own layout into the upload layout.
+std::vector<float> ConvertFrames(const WaveFormat* format, const uint8_t* data, uint32_t frames, int folded) {
+    int channels = format->channels;
+    int sampleBytes = SampleBytes(format);
+    std::vector<float> out((size_t)frames * (folded ? 2 : channels));
+    for (uint32_t f = 0; f < frames; f++) {
+        const uint8_t* frame = data + (size_t)f * format->blockAlign;
+        if (!folded) {
+            for (int c = 0; c < channels; c++) out[(size_t)f * channels + c] = ReadSample(format, frame + c * sampleBytes);
+            continue;
+        }
+        // Even channels to the left, odd ones to the right, each side averaged.
+        float left = 0, right = 0;
+        for (int c = 0; c < channels; c++) {
+            float value = ReadSample(format, frame + c * sampleBytes);
+            (c % 2 ? right : left) += value;
+        }
+        out[(size_t)f * 2] = left / ((channels + 1) / 2);
+        out[(size_t)f * 2 + 1] = channels > 1 ? right / (channels / 2) : left;
+    }
+    return out;
+}
+
+// Puts the staging block (or silence) into the AL buffer and attaches it to
+// the source, keeping where the source stood.
+int Upload(OpenAlBuffer* b, const uint8_t* data) {
+    uint32_t frames = b->bytes / b->format.blockAlign;
+    int folded;
+    ALenum alFormat = UploadFormat(&b->format, &folded);
+    std::vector<uint8_t> silence;
+    if (!data) {
+        silence.assign((size_t)frames * b->format.blockAlign, b->format.formatTag == WAVE_FORMAT_PCM && b->format.bitsPerSample == 8 ? 0x80 : 0);
+        data = silence.data();
+    }
+    ALint state = AL_INITIAL;
+    ALint frame = 0;
+    alGetSourcei(b->source, AL_SOURCE_STATE, &state);
+    if (state == AL_PLAYING || state == AL_PAUSED) {
+        alGetSourcei(b->source, AL_SAMPLE_OFFSET, &frame);
+        alSourceStop(b->source);
+        b->pendingFrame = (uint32_t)frame;
+    }
+    alSourcei(b->source, AL_BUFFER, 0);
+    alGetError();
+    if (IsDirectFormat(&b->format)) {
+        alBufferData(b->buffer, alFormat, data, (ALsizei)((size_t)frames * b->format.blockAlign), b->format.samplesPerSecond);
+    } else {
+        std::vector<float> converted = ConvertFrames(&b->format, data, frames, folded);
+        alBufferData(b->buffer, alFormat, converted.data(), (ALsizei)(converted.size() * sizeof(float)),
+                     b->format.samplesPerSecond);
+    }
+    if (alGetError() != AL_NO_ERROR) return -1;
+    alSourcei(b->source, AL_BUFFER, (ALint)b->buffer);
+    b->attached = 1;
+    if (state == AL_PLAYING) {
+        alSourcei(b->source, AL_SAMPLE_OFFSET, (ALint)b->pendingFrame);
+        alSourcePlay(b->source);
+        b->pendingFrame = 0;
+    }
+    return alGetError() == AL_NO_ERROR ? 0 : -1;
+}
+
+// Uploads what the staging block holds; frees the block once it has been
+// written from start to end.
+int Flush(OpenAlBuffer* b) {
+    if (!b->dirty) return 0;
+    if (Upload(b, b->staging) != 0) return -1;
+    b->dirty = 0;
+    if (b->coveredEnd >= b->bytes) {
+        free(b->staging);
+        b->staging = nullptr;
+        b->filled = 1;
+    }
+    return 0;
+}
+
+int AlCreateBuffer(const WaveFormat* format, int bytes, uint32_t flags) {
+    if (!AL_SOUND.context || (flags & DSBCAPS_PRIMARYBUFFER)) return -1;
+    int sampleBytes = SampleBytes(format);
+    int folded;
+    if (sampleBytes == 0 || format->channels == 0 || format->blockAlign != format->channels * sampleBytes ||
+        format->samplesPerSecond < MIN_BUFFER_RATE || format->samplesPerSecond > MAX_BUFFER_RATE ||
+        bytes < (int)format->blockAlign || UploadFormat(format, &folded) == 0) {
+        return -1;
+    }
+    int id = 1;
+    while (id <= MAX_OPENAL_BUFFERS && AL_SOUND.buffers[id].used) id++;
+    if (id > MAX_OPENAL_BUFFERS) return -1;
+    OpenAlBuffer* b = &AL_SOUND.buffers[id];
+    *b = OpenAlBuffer{};
+    alGetError();
+    alGenBuffers(1, &b->buffer);
+    if (alGetError() != AL_NO_ERROR) return -1;
+    alGenSources(1, &b->source);
+    if (alGetError() != AL_NO_ERROR) {
+        alDeleteBuffers(1, &b->buffer);
+        return -1;
+    }
+    // Heard as it is: no distance, no direction, no virtual speakers.
+    alSourcei(b->source, AL_SOURCE_RELATIVE, AL_TRUE);
+    alSource3f(b->source, AL_POSITION, 0.0f, 0.0f, 0.0f);
+    alSourcef(b->source, AL_ROLLOFF_FACTOR, 0.0f);
+    if (AL_SOUND.hasDirectChannels) alSourcei(b->source, AL_DIRECT_CHANNELS_SOFT, AL_TRUE);
+    int resampler = AL_SOUND.resamplerOverride > 0 ? AL_SOUND.resamplerOverride - 1 : AL_SOUND.chosenResampler;
+    if (resampler >= 0 && resampler < AL_SOUND.resamplerCount) alSourcei(b->source, AL_SOURCE_RESAMPLER_SOFT, resampler);
+    alGetError();
+    b->used = 1;
+    b->format = *format;
+    b->format.averageBytesPerSecond = format->blockAlign * format->samplesPerSecond;
+    b->flags = flags;
+    b->bytes = (uint32_t)bytes;
+    return id;
+}
+
+int AlGetStatus(int id, uint32_t* status) {
+    OpenAlBuffer* b = Live(id);
+    if (!b) return -1;
+    ALint state = AL_INITIAL, looping = AL_FALSE;
+    alGetSourcei(b->source, AL_SOURCE_STATE, &state);
+    alGetSourcei(b->source, AL_LOOPING, &looping);
+    *status = state == AL_PLAYING ? DSBSTATUS_PLAYING | (looping ? DSBSTATUS_LOOPING : 0) : 0;
+    return 0;
+}
+
+int AlGetPosition(int id, uint32_t* position) {
+    OpenAlBuffer* b = Live(id);
+    if (!b) return -1;
+    ALint state = AL_INITIAL;
+    alGetSourcei(b->source, AL_SOURCE_STATE, &state);
+    if (state == AL_PLAYING || state == AL_PAUSED) {
+        ALint frame = 0;
+        alGetSourcei(b->source, AL_SAMPLE_OFFSET, &frame);
+        *position = (uint32_t)frame * b->format.blockAlign;
+    } else {
+        *position = b->pendingFrame * b->format.blockAlign;
+    }
+    return 0;
+}
+
+int AlPlay(int id, uint32_t flags) {
+    OpenAlBuffer* b = Live(id);
+    if (!b) return -1;
+    if (b->dirty && Flush(b) != 0) return -1;
+    if (!b->attached && Upload(b, nullptr) != 0) return -1;
+    alGetError();
+    alSourcei(b->source, AL_LOOPING, (flags & DSBPLAY_LOOPING) ? AL_TRUE : AL_FALSE);
+    ALint state = AL_INITIAL;
+    alGetSourcei(b->source, AL_SOURCE_STATE, &state);
+    if (state == AL_PLAYING) return alGetError() == AL_NO_ERROR ? 0 : -1;
+    if (state != AL_PAUSED) {
+        // A stopped source starts over at 0 unless it was given a position.
+        alSourcei(b->source, AL_SAMPLE_OFFSET, (ALint)b->pendingFrame);
+    }
+    alSourcePlay(b->source);
+    b->pendingFrame = 0;
+    return alGetError() == AL_NO_ERROR ? 0 : -1;
+}
+
+int AlStop(int id) {
+    OpenAlBuffer* b = Live(id);
+    if (!b) return -1;
+    ALint state = AL_INITIAL;
+    alGetSourcei(b->source, AL_SOURCE_STATE, &state);
+    if (state == AL_PLAYING) alSourcePause(b->source);
+    return 0;
+}
+
+int AlSetPosition(int id, uint32_t bytes) {
+    OpenAlBuffer* b = Live(id);
+    if (!b || bytes > b->bytes) return -1;
+    uint32_t frame = bytes / b->format.blockAlign;
+    if (frame >= b->bytes / b->format.blockAlign) frame = 0;
+    ALint state = AL_INITIAL;
+    alGetSourcei(b->source, AL_SOURCE_STATE, &state);
+    if (state == AL_PLAYING || state == AL_PAUSED) {
+        alGetError();
+        alSourcei(b->source, AL_SAMPLE_OFFSET, (ALint)frame);
+        return alGetError() == AL_NO_ERROR ? 0 : -1;
+    }
+    b->pendingFrame = frame;
+    return 0;
+}
+
+int AlSetFrequency(int id, uint32_t hz) {
+    OpenAlBuffer* b = Live(id);
+    if (!b || !(b->flags & DSBCAPS_CTRLFREQUENCY)) return -1;
+    if (hz != 0 && (hz < MIN_BUFFER_RATE || hz > MAX_BUFFER_RATE)) return -1;
+    float pitch = hz == 0 ? 1.0f : (float)((double)hz / b->format.samplesPerSecond);
+    alGetError();
+    alSourcef(b->source, AL_PITCH, pitch);
+    return alGetError() == AL_NO_ERROR ? 0 : -1;
+}
+
+int AlLock(int id, uint32_t offset, uint32_t bytes, void** part1, uint32_t* bytes1, void** part2, uint32_t* bytes2) {
+    OpenAlBuffer* b = Live(id);
+    if (!b || b->locked || b->filled || offset >= b->bytes || bytes == 0 || bytes > b->bytes) return -1;
+    if (offset + bytes > b->bytes && !part2) return -1;
+    if (!b->staging) {
+        b->staging = (uint8_t*)malloc(b->bytes);
+        if (!b->staging) return -1;
+        memset(b->staging, b->format.formatTag == WAVE_FORMAT_PCM && b->format.bitsPerSample == 8 ? 0x80 : 0, b->bytes);
+    }
+    b->locked = 1;
+    b->lockOffset = offset;
+    *part1 = b->staging + offset;
+    *bytes1 = bytes <= b->bytes - offset ? bytes : b->bytes - offset;
+    if (part2) {
+        *bytes2 = bytes - *bytes1;
+        *part2 = *bytes2 ? b->staging : nullptr;
+    }
+    return 0;
+}
+
+int AlUnlock(int id, void* part1, uint32_t bytes1, void* part2, uint32_t bytes2) {
+    OpenAlBuffer* b = Live(id);
+    if (!b || !b->locked || part1 != b->staging + b->lockOffset || bytes1 > b->bytes - b->lockOffset ||
+        bytes2 > b->lockOffset || (bytes2 && part2 != b->staging)) {
+        return -1;
+    }
+    b->locked = 0;
+    if (bytes2 && b->coveredEnd < bytes2) b->coveredEnd = bytes2;
+    if (b->lockOffset <= b->coveredEnd && b->coveredEnd < b->lockOffset + bytes1) b->coveredEnd = b->lockOffset + bytes1;
+    if (bytes1 || bytes2) b->dirty = 1;
+    // Whole: upload now and free the block. Partial: wait for more or for Play.
+    if (b->coveredEnd >= b->bytes) return Flush(b);
+    return 0;
+}
+
+void AlReleaseBuffer(int id) {
+    OpenAlBuffer* b = Live(id);
+    if (!b) return;
+    alSourceStop(b->source);
+    alSourcei(b->source, AL_BUFFER, 0);
+    alDeleteSources(1, &b->source);
+    alDeleteBuffers(1, &b->buffer);
+    alGetError();
+    free(b->staging);
+    *b = OpenAlBuffer{};
+}
+
+}  // namespace
+
+const PlatformSoundOps OPENAL_SOUND_OPS = {
+    AlCreateDevice, AlSetCooperativeLevel, AlCreatePrimaryBuffer, AlGetCaps,
+    AlSetPrimaryFormat, AlStopPrimaryBuffer, AlReleasePrimaryBuffer, AlReleaseDevice,
+    AlEnumerateDevices, AlCreateBuffer, AlGetStatus, AlGetPosition,
+    AlPlay, AlStop, AlSetPosition, AlSetFrequency,
+    AlLock, AlUnlock, AlReleaseBuffer,
+};
+
+// ---- Loopback and resamplers (tests and benchmarks) ----
+
+int OpenLoopbackSoundDevice(int rate, int channels, int sampleType) {
+    if (rate <= 0 || (channels != 1 && channels != 2) ||
+        (sampleType != LOOPBACK_SHORT && sampleType != LOOPBACK_FLOAT)) {
+        return -1;
+    }
+    if (!alcIsExtensionPresent(nullptr, "ALC_SOFT_loopback")) return -1;
+    AL_SOUND.loopbackRequested = 1;
+    AL_SOUND.loopbackRate = rate;
+    AL_SOUND.loopbackChannels = channels;
+    AL_SOUND.loopbackType = sampleType;
+    return 0;
+}
+
+int RenderLoopbackSamples(void* out, int frames) {
+    if (!AL_SOUND.device || !AL_SOUND.loopback || frames < 0) return -1;
+    alcRenderSamplesSOFT(AL_SOUND.device, out, frames);
+    return 0;
+}
+
+void CloseLoopbackSoundDevice(void) { AL_SOUND.loopbackRequested = 0; }
+
+int GetSoundResamplerCount(void) { return AL_SOUND.context ? AL_SOUND.resamplerCount : 0; }
+
+const char* GetSoundResamplerName(int index) {
+    if (!AL_SOUND.context || index < 0 || index >= AL_SOUND.resamplerCount) return "";
+    return AL_SOUND.resamplerNames[index];
+}
+
+int GetChosenSoundResampler(void) { return AL_SOUND.context ? AL_SOUND.chosenResampler : -1; }
+
+void SetSoundResamplerOverride(int index) { AL_SOUND.resamplerOverride = index >= 0 ? index + 1 : 0; }

@@ -1,0 +1,217 @@
+// sound_handles.cpp: the table of sounds and their playback.
+//
+// A sound is a record of up to MAX_SOUND_BUFFERS device buffers holding the
+// same PCM; playing the sound starts one of them, so the same sound can sound
+// several times at once. Handle = SOUND_HANDLE_BASE + slot. Every operation
+// checks the device and the handle first and returns -1 without a word when
+// either is missing.
+#include <cstdlib>
+
+#include "core/core.h"
+#include "platform/platform.h"
+#include "platform/sound_device.h"
+#include "sound/sound.h"
+#include "sound/sound_internal.h"
+
+namespace {
+
+struct SoundRecord {
+    int buffers[MAX_SOUND_BUFFERS];  // device buffer ids, 0 = empty
+    int bufferCount;                 // entries in use
+};
+
+struct SoundTable {
+    SoundRecord* slots[MAX_SOUND_HANDLES];  // null = free
+    int registeredCount;
+};
+
+SoundTable SOUND_TABLE = {};
+
+// The record of a valid handle, or null.
+SoundRecord* FindSound(int handle) {
+    if (!IsSoundDeviceOpen()) return nullptr;
+    if ((handle & 0xFFFF0000) != SOUND_HANDLE_BASE) return nullptr;
+    int slot = handle & 0xFFFF;
+    if (slot >= MAX_SOUND_HANDLES) return nullptr;
+    return SOUND_TABLE.slots[slot];
+}
+
+// 1 playing, 0 not, -1 when the device cannot tell.
+int IsBufferPlaying(int buffer) {
+    uint32_t status = 0;
+    if (PLATFORM.sound->GetStatus(buffer, &status) != 0) return -1;
+    return (status & DSBSTATUS_PLAYING) ? 1 : 0;
+}
+
+int IsAnyBufferPlaying(const SoundRecord* record) {
+    for (int i = 0; i < record->bufferCount; i++) {
+        if (IsBufferPlaying(record->buffers[i]) == 1) return 1;
+    }
+    return 0;
+}
+
+// The buffer a play should use: the first one that is silent, else the one
+// that has played longest (the lowest number among equals). -1 on a failed query.
+int ChooseBuffer(const SoundRecord* record) {
+    for (int i = 0; i < record->bufferCount; i++) {
+        int playing = IsBufferPlaying(record->buffers[i]);
+        if (playing < 0) return -1;
+        if (!playing) return i;
+    }
+    uint32_t best = 0;
+    PLATFORM.sound->GetPosition(record->buffers[0], &best);
+    int chosen = 0;
+    for (int i = 1; i < record->bufferCount; i++) {
+        uint32_t position = 0;
+        if (PLATFORM.sound->GetPosition(record->buffers[i], &position) != 0) return -1;
+        if (position > best) {
+            best = position;
+            chosen = i;
+        }
+    }
+    return chosen;
+}
+
+}  // namespace
+
+int AddSoundData(void) {
+    int slot = 0;
+    while (slot < MAX_SOUND_HANDLES && SOUND_TABLE.slots[slot]) slot++;
+    if (slot == MAX_SOUND_HANDLES) ExitWithError("サウンドの数が許容量を越えました終了します");
+    SoundRecord* record = (SoundRecord*)calloc(1, sizeof(SoundRecord));
+    if (!record) ExitWithError("メモリ領域の確保に失敗しました in AddSoundData");
+    SOUND_TABLE.slots[slot] = record;
+    SOUND_TABLE.registeredCount++;
+    return SOUND_HANDLE_BASE + slot;
+}
+
+int CreateSoundBuffers(const WaveFormat* format, int byteCount, int count, int handle) {
+    SoundRecord* record = FindSound(handle);
+    if (!record || !format) return -1;
+    // The record has room for MAX_SOUND_BUFFERS; a record that already has
+    // buffers keeps them rather than losing them unreleased.
+    if (count < 1 || count > MAX_SOUND_BUFFERS || record->bufferCount > 0) return -1;
+    for (int i = 0; i < count; i++) {
+        int id = PLATFORM.sound->CreateBuffer(format, byteCount,
+                                              DSBCAPS_GLOBALFOCUS | DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN |
+                                                  DSBCAPS_CTRLFREQUENCY | DSBCAPS_STATIC);
+        if (id <= 0) id = PLATFORM.sound->CreateBuffer(format, byteCount, DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN | DSBCAPS_STATIC);
+        if (id <= 0) {
+            for (int j = i - 1; j >= 0; j--) {
+                PLATFORM.sound->ReleaseBuffer(record->buffers[j]);
+                record->buffers[j] = 0;
+            }
+            ExitWithError("DirectSoundBuffer の作成に失敗しました");
+        }
+        record->buffers[i] = id;
+    }
+    record->bufferCount = count;
+    return 0;
+}
+
+int PlaySoundHandle(int handle, int playType) {
+    SoundRecord* record = FindSound(handle);
+    if (!record || record->bufferCount == 0) return -1;
+    int chosen = ChooseBuffer(record);
+    if (chosen < 0) return -1;
+    int buffer = record->buffers[chosen];
+    int playing = IsBufferPlaying(buffer);
+    if (playing < 0) return -1;
+    // A playing buffer starts over; a silent one stands where its last play
+    // left it, which is its start.
+    if (playing) {
+        PLATFORM.sound->Stop(buffer);
+        PLATFORM.sound->SetPosition(buffer, 0);
+    }
+    if (PLATFORM.sound->Play(buffer, playType == PLAY_LOOP ? DSBPLAY_LOOPING : 0) != 0) return -1;
+    if (playType != PLAY_NORMAL) return 0;
+
+    // Wait for the end, keeping the window alive; the pump may end the
+    // library, so the device and the handle are checked after every pass.
+    for (;;) {
+        if (ProcessWindowMessages() != 0) return 0;
+        record = FindSound(handle);
+        if (!record) return 0;
+        if (!IsAnyBufferPlaying(record)) return 0;
+    }
+}
+
+int StopSoundHandle(int handle) {
+    SoundRecord* record = FindSound(handle);
+    if (!record) return -1;
+    for (int i = 0; i < record->bufferCount; i++) {
+        int playing = IsBufferPlaying(record->buffers[i]);
+        if (playing < 0) return -1;
+        if (playing) {
+            PLATFORM.sound->Stop(record->buffers[i]);
+            PLATFORM.sound->SetPosition(record->buffers[i], 0);
+        }
+    }
+    return 0;
+}
+
+int IsSoundHandlePlaying(int handle) {
+    SoundRecord* record = FindSound(handle);
+    if (!record) return -1;
+    return IsAnyBufferPlaying(record);
+}
+
+int SetSoundHandleFrequency(int frequency, int handle) {
+    SoundRecord* record = FindSound(handle);
+    if (!record) return -1;
+    // 0 is the device's code for the buffer's own rate; other values it does
+    // not accept (negative ones included) leave the rate as it was.
+    uint32_t hz = frequency == -1 ? 0 : frequency < 0 ? UINT32_MAX : (uint32_t)frequency;
+    for (int i = 0; i < record->bufferCount; i++) PLATFORM.sound->SetFrequency(record->buffers[i], hz);
+    return 0;
+}
+
+int DeleteSoundHandle(int handle) {
+    SoundRecord* record = FindSound(handle);
+    if (!record) return -1;
+    StopSoundHandle(handle);
+    for (int i = 0; i < record->bufferCount; i++) {
+        if (record->buffers[i]) PLATFORM.sound->ReleaseBuffer(record->buffers[i]);
+        record->buffers[i] = 0;
+    }
+    free(record);
+    SOUND_TABLE.slots[handle & 0xFFFF] = nullptr;
+    SOUND_TABLE.registeredCount--;
+    return 0;
+}
+
+// ---- For the loader ----
+
+int GetSoundBufferCount(int handle) {
+    SoundRecord* record = FindSound(handle);
+    return record ? record->bufferCount : -1;
+}
+
+int GetSoundBufferId(int handle, int index) {
+    SoundRecord* record = FindSound(handle);
+    if (!record || index < 0 || index >= record->bufferCount) return 0;
+    return record->buffers[index];
+}
+
+int GetSoundHandleCount(void) { return SOUND_TABLE.registeredCount; }
+
+int LockSoundBuffer(int handle, int index, int offset, int bytes, void** part1, int* bytes1, void** part2,
+                    int* bytes2) {
+    int buffer = GetSoundBufferId(handle, index);
+    if (!buffer || offset < 0 || bytes <= 0 || !part1 || !bytes1) return -1;
+    uint32_t size1 = 0, size2 = 0;
+    void* second = nullptr;
+    int result = PLATFORM.sound->Lock(buffer, (uint32_t)offset, (uint32_t)bytes, part1, &size1,
+                                      part2 ? &second : nullptr, &size2);
+    if (result != 0) return -1;
+    *bytes1 = (int)size1;
+    if (part2) *part2 = second;
+    if (bytes2) *bytes2 = (int)size2;
+    return 0;
+}
+
+int UnlockSoundBuffer(int handle, int index, void* part1, int bytes1, void* part2, int bytes2) {
+    int buffer = GetSoundBufferId(handle, index);
+    if (!buffer || bytes1 < 0 || bytes2 < 0) return -1;
+    return PLATFORM.sound->Unlock(buffer, part1, (uint32_t)bytes1, part2, (uint32_t)bytes2);
+}
