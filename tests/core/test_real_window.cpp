@@ -1,0 +1,202 @@
+// The library on the real window system (needs a display, e.g. Xvfb): window
+// geometry and title, the one-instance rule, keys through the keyboard state,
+// and the demonstration program's ends.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "core/core.h"
+#include "input/input.h"
+#include "screen/screen.h"
+
+namespace {
+
+std::string Run(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[256];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+    return out;
+}
+
+// First window whose name is title, polling for up to five seconds.
+std::string FindWindow(const std::string& title) {
+    for (int i = 0; i < 50; i++) {
+        std::string ids = Run("xdotool search --name '^" + title + "$' 2>/dev/null");
+        if (!ids.empty()) return ids.substr(0, ids.find('\n'));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return "";
+}
+
+int XwininfoField(const std::string& id, const std::string& field) {
+    std::string line = Run("xwininfo -id " + id + " | grep '" + field + "'");
+    size_t colon = line.rfind(':');
+    return colon == std::string::npos ? -99999 : atoi(line.c_str() + colon + 1);
+}
+
+class RealWindowTest : public ::testing::Test {
+protected:
+    std::string dir, startDir;
+    void SetUp() override {
+        if (!getenv("DISPLAY")) GTEST_SKIP() << "no display";
+        char pattern[] = "/tmp/ravlin-real-XXXXXX";
+        dir = mkdtemp(pattern);
+        char cwd[1024];
+        startDir = getcwd(cwd, sizeof cwd) ? cwd : "/";
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+    }
+    void TearDown() override {
+        if (dir.empty()) return;
+        EndLibrary();
+        if (chdir(startDir.c_str()) != 0) ADD_FAILURE();
+        Run("rm -rf '" + dir + "'");
+    }
+    std::string ReadLog() const {
+        std::ifstream in(dir + "/AppLog.txt", std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    // Pumps until the pad bits equal want or two seconds pass; returns the last bits.
+    int PadBitsSettleTo(int source, int want) {
+        int bits = 0;
+        for (int i = 0; i < 200; i++) {
+            ProcessWindowMessages();
+            bits = GetPadInput(source);
+            if (bits == want) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return bits;
+    }
+    void StartPlayerLikeLibrary(const char* title) {
+        SetScreenMode(350, 120, 16, -1);
+        SetWindowTitleText(title);
+        ChangeWindowMode(1);
+        ASSERT_EQ(InitLibrary(), 0);
+    }
+};
+
+}  // namespace
+
+TEST_F(RealWindowTest, ClientAreaTitleAndCentring) {
+    StartPlayerLikeLibrary("Marovel ver0.001a");
+    std::string id = FindWindow("Marovel ver0.001a");
+    ASSERT_FALSE(id.empty());
+    EXPECT_EQ(XwininfoField(id, "Width:"), 350);
+    EXPECT_EQ(XwininfoField(id, "Height:"), 120);
+    // Without a window manager there is no frame: the client is centred on the
+    // 1024 x 768 desktop less the 3-pixel margin.
+    EXPECT_EQ(XwininfoField(id, "Absolute upper-left X:"), (1024 - 350) / 2 - 3);
+    EXPECT_EQ(XwininfoField(id, "Absolute upper-left Y:"), (768 - 120) / 2 - 3);
+    const MainWindowState* w = GetMainWindowState();
+    EXPECT_EQ(w->clientRight - w->clientLeft, 350);
+    EXPECT_EQ(w->clientBottom - w->clientTop, 120);
+    EXPECT_EQ(w->desktopColorBits, 32);
+
+    // A Japanese title reaches the window system as UTF-8.
+    SetWindowTitleText("再生速度テスト");
+    ProcessWindowMessages();
+    EXPECT_EQ(Run("xdotool getwindowname " + id), "再生速度テスト");
+}
+
+TEST_F(RealWindowTest, SecondInstanceEndsWithZeroAndNoWindow) {
+    StartPlayerLikeLibrary("Marovel ver0.001a");
+    ASSERT_FALSE(FindWindow("Marovel ver0.001a").empty());
+    std::string second = dir + "/second";
+    ASSERT_EQ(mkdir(second.c_str(), 0700), 0);
+    int status = system(("cd '" + second + "' && " RAVLIN_DEMO_PATH " >/dev/null 2>&1").c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(Run("xdotool search --name '^Marovel ver0.001a$' | wc -l"), "1");
+    std::ifstream log(second + "/AppLog.txt", std::ios::binary);
+    std::stringstream s;
+    s << log.rdbuf();
+    EXPECT_NE(s.str().find("２重起動されています、ソフトを終了します\r\n"), std::string::npos);
+}
+
+TEST_F(RealWindowTest, KeysReachTheKeyboardStateAndPadBits) {
+    StartPlayerLikeLibrary("Marovel keys");
+    std::string id = FindWindow("Marovel keys");
+    ASSERT_FALSE(id.empty());
+    Run("xdotool windowfocus --sync " + id);
+
+    Run("xdotool keydown Right");
+    EXPECT_EQ(PadBitsSettleTo(INPUT_KEY_PAD1, PAD_RIGHT), PAD_RIGHT);
+    Run("xdotool keydown Left");
+    EXPECT_EQ(PadBitsSettleTo(INPUT_KEY_PAD1, PAD_LEFT | PAD_RIGHT), 0x6);
+    Run("xdotool keyup Right keyup Left");
+    EXPECT_EQ(PadBitsSettleTo(INPUT_KEY_PAD1, 0), 0);
+
+    Run("xdotool keydown KP_6");
+    EXPECT_EQ(PadBitsSettleTo(INPUT_KEY_PAD1, PAD_RIGHT), PAD_RIGHT);
+    Run("xdotool keyup KP_6");
+    EXPECT_EQ(PadBitsSettleTo(INPUT_KEY_PAD1, 0), 0);
+
+    Run("xdotool keydown Escape");
+    EXPECT_EQ(PadBitsSettleTo(0x1000, PAD_BUTTON9), PAD_BUTTON9);
+    EXPECT_EQ(IsKeyDown(DIK_ESCAPE), 1);
+    EXPECT_EQ(GetPadInput(9), 0);
+    EXPECT_EQ(GetPadInput(0x1009), 0);
+    Run("xdotool keyup Escape");
+    EXPECT_EQ(PadBitsSettleTo(0x1000, 0), 0);
+    EXPECT_EQ(IsKeyDown(DIK_ESCAPE), 0);
+
+    Run("xdotool keydown Return");
+    for (int i = 0; i < 200 && !IsKeyDown(DIK_RETURN); i++) {
+        ProcessWindowMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(IsKeyDown(DIK_RETURN), 1);
+    Run("xdotool keyup Return");
+}
+
+namespace {
+
+// Starts the demonstration program in dir, waits for its window, runs action
+// on the window id and returns the program's exit code (-2 if it did not end).
+int RunDemo(const std::string& dir, const std::string& action) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(99);
+        execl(RAVLIN_DEMO_PATH, RAVLIN_DEMO_PATH, (char*)nullptr);
+        _exit(98);
+    }
+    std::string id = FindWindow("Marovel ver0.001a");
+    if (!id.empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        Run(action + " " + id);
+    }
+    for (int i = 0; i < 100; i++) {
+        int status;
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? (int8_t)WEXITSTATUS(status) : -3;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -2;
+}
+
+}  // namespace
+
+TEST_F(RealWindowTest, DemonstrationEndsWithZeroOnEscapeAndOnClose) {
+    EXPECT_EQ(RunDemo(dir, "sh -c 'xdotool windowfocus --sync $0 && xdotool key Escape'"), 0);
+    std::string log = ReadLog();
+    EXPECT_NE(log.find("ウインドウを閉じようとしています\r\n"), std::string::npos);
+    EXPECT_NE(log.find("ＣＯＭを終了... 完了\r\n"), std::string::npos);
+    EXPECT_EQ(RunDemo(dir, SEND_CLOSE_PATH), 0);
+    EXPECT_NE(ReadLog().find("ウインドウを閉じようとしています\r\n"), std::string::npos);
+}
