@@ -26,4 +26,5 @@ if [ -z "${DISPLAY:-}" ]; then
   done
 fi
 export GSETTINGS_BACKEND=memory
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 ctest --test-dir build-test --output-on-failure -j2 --timeout 600
