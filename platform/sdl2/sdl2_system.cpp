@@ -1,5 +1,219 @@
 // sdl2_system.cpp: system and clock services on Linux and SDL2.
+//
+// The current directory, the debugger-output mirror and the error box, machine
+// facts (memory, kernel release, processor) and the media-layer gate; the
+// monotonic clocks and sleeping. Texts arrive in Shift-JIS and leave for the
+// terminal and SDL in UTF-8.
+#include <SDL.h>
+#include <sys/sysinfo.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <x86intrin.h>
+#endif
+
 #include "platform/platform.h"
 
-const PlatformSystemOps SDL2_SYSTEM_OPS = {};
-const PlatformClockOps SDL2_CLOCK_OPS = {};
+namespace {
+
+enum { UTF8_BUFFER_SIZE = 4096 };  // bytes; longer texts get a buffer of their own
+
+// Converts a Shift-JIS text to UTF-8 and writes it to standard error. A
+// Shift-JIS character takes at most 3 bytes in UTF-8.
+void WriteSjisToStderr(const char* sjis) {
+    char small[UTF8_BUFFER_SIZE];
+    size_t need = strlen(sjis) * 3 + 1;
+    char* utf8 = need <= sizeof small ? small : (char*)malloc(need);
+    if (utf8 == nullptr) return;
+    int length = ConvertSjisToUtf8(sjis, utf8, (int)need);
+    fwrite(utf8, 1, (size_t)length, stderr);
+    if (utf8 != small) free(utf8);
+}
+
+// ---- System ----
+
+int Sdl2GetCurrentDir(char* buffer, int size) {
+    if (buffer == nullptr || size <= 0) return -1;
+    return getcwd(buffer, (size_t)size) != nullptr ? 0 : -1;
+}
+
+int Sdl2SetCurrentDir(const char* path) { return chdir(path) == 0 ? 0 : -1; }
+
+void Sdl2WriteDebugOutput(const char* text) {
+    if (text == nullptr) return;
+    WriteSjisToStderr(text);
+    fflush(stderr);
+}
+
+void Sdl2ShowErrorBox(const char* title, const char* text) {
+    if (title == nullptr) title = "";
+    if (text == nullptr) text = "";
+    // Standard error first: the box waits for the user, and without a display
+    // there is no box at all.
+    WriteSjisToStderr(title);
+    fputs(": ", stderr);
+    WriteSjisToStderr(text);
+    fputs("\n", stderr);
+    fflush(stderr);
+
+    size_t titleSize = strlen(title) * 3 + 1;
+    size_t textSize = strlen(text) * 3 + 1;
+    char* utf8Title = (char*)malloc(titleSize);
+    char* utf8Text = (char*)malloc(textSize);
+    if (utf8Title != nullptr && utf8Text != nullptr) {
+        ConvertSjisToUtf8(title, utf8Title, (int)titleSize);
+        ConvertSjisToUtf8(text, utf8Text, (int)textSize);
+        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, utf8Title, utf8Text, nullptr);
+    }
+    free(utf8Title);
+    free(utf8Text);
+}
+
+// Reads one "Name:  value kB" line of /proc/meminfo; -1 when it is missing.
+double ReadMeminfoBytes(const char* content, const char* name) {
+    size_t nameLength = strlen(name);
+    for (const char* line = content; line != nullptr && *line != '\0';) {
+        if (strncmp(line, name, nameLength) == 0 && line[nameLength] == ':') {
+            return strtod(line + nameLength + 1, nullptr) * 1024.0;
+        }
+        line = strchr(line, '\n');
+        if (line != nullptr) line++;
+    }
+    return -1.0;
+}
+
+int Sdl2GetMemoryStatus(double* totalBytes, double* availableBytes) {
+    char content[8192];
+    size_t length = 0;
+    FILE* file = fopen("/proc/meminfo", "r");
+    if (file != nullptr) {
+        length = fread(content, 1, sizeof content - 1, file);
+        fclose(file);
+    }
+    content[length] = '\0';
+    double total = ReadMeminfoBytes(content, "MemTotal");
+    double available = ReadMeminfoBytes(content, "MemAvailable");
+    if (total >= 0 && available >= 0) {
+        *totalBytes = total;
+        *availableBytes = available;
+        return 0;
+    }
+    // Kernels before 3.14 have no MemAvailable: free memory is the nearest answer.
+    struct sysinfo info;
+    if (sysinfo(&info) != 0) return -1;
+    *totalBytes = (double)info.totalram * info.mem_unit;
+    *availableBytes = (double)info.freeram * info.mem_unit;
+    return 0;
+}
+
+int Sdl2GetOsRelease(char* buffer, int size) {
+    struct utsname name;
+    if (buffer == nullptr || size <= 0 || uname(&name) != 0) return -1;
+    snprintf(buffer, (size_t)size, "%s", name.release);
+    return 0;
+}
+
+// Starts and stops SDL's video once: a display that opens means the media layer
+// can run. Video that is already running is left alone.
+int Sdl2CanStartMediaLayer(void) {
+    if (SDL_WasInit(SDL_INIT_VIDEO) != 0) return 1;
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return 0;
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return 1;
+}
+
+void Sdl2GetMediaLayerVersion(int* major, int* minor, int* patch) {
+    SDL_version version;
+    SDL_GetVersion(&version);
+    *major = version.major;
+    *minor = version.minor;
+    *patch = version.patch;
+}
+
+// No per-thread services to start on Linux.
+int Sdl2StartCom(void) { return 0; }
+void Sdl2EndCom(void) {}
+
+void Sdl2ExitProcess(int code) { exit(code); }
+
+// ---- Clocks ----
+
+int64_t ReadMonotonicNanoseconds(void) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (int64_t)now.tv_sec * 1000000000 + now.tv_nsec;
+}
+
+uint32_t Sdl2GetMilliseconds(void) { return (uint32_t)(uint64_t)(ReadMonotonicNanoseconds() / 1000000); }
+
+int64_t Sdl2GetCounter(void) { return ReadMonotonicNanoseconds(); }
+
+int64_t Sdl2GetCounterFrequency(void) { return 1000000000; }
+
+// The kernel's timers have no resolution to request.
+uint32_t Sdl2GetTimerPeriodMin(void) { return 1; }
+void Sdl2BeginTimerPeriod(uint32_t) {}
+
+void Sdl2Sleep(uint32_t ms) {
+    struct timespec wait = {(time_t)(ms / 1000), (long)(ms % 1000) * 1000000L};
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+}
+
+void Sdl2GetCpuInfo(PlatformCpuInfo* info) {
+    memset(info, 0, sizeof *info);
+#if defined(__x86_64__) || defined(__i386__)
+    unsigned int eax, ebx, ecx, edx;
+    unsigned int maxLeaf = __get_cpuid_max(0, nullptr);
+    if (maxLeaf == 0) return;
+    info->hasCpuid = 1;
+    __cpuid(0, eax, ebx, ecx, edx);
+    memcpy(info->vendor + 0, &ebx, 4);
+    memcpy(info->vendor + 4, &edx, 4);
+    memcpy(info->vendor + 8, &ecx, 4);
+    info->vendor[12] = '\0';
+    if (maxLeaf >= 1 && __get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+        info->hasMmx = (edx >> 23) & 1;
+        info->hasTimeStampCounter = (edx >> 4) & 1;
+    }
+    if (__get_cpuid_max(0x80000000, nullptr) >= 0x80000004) {
+        info->hasBrand = 1;
+        for (unsigned int leaf = 0; leaf < 3; leaf++) {
+            unsigned int regs[4];
+            __cpuid(0x80000002 + leaf, regs[0], regs[1], regs[2], regs[3]);
+            memcpy(info->brand + leaf * 16, regs, 16);
+        }
+        info->brand[48] = '\0';
+    }
+#endif
+}
+
+uint64_t Sdl2ReadTimeStampCounter(void) {
+#if defined(__x86_64__) || defined(__i386__)
+    return __rdtsc();
+#else
+    return (uint64_t)ReadMonotonicNanoseconds();
+#endif
+}
+
+}  // namespace
+
+const PlatformSystemOps SDL2_SYSTEM_OPS = {
+    Sdl2GetCurrentDir, Sdl2SetCurrentDir, Sdl2WriteDebugOutput, Sdl2ShowErrorBox,
+    Sdl2GetMemoryStatus, Sdl2GetOsRelease, Sdl2CanStartMediaLayer, Sdl2GetMediaLayerVersion,
+    Sdl2StartCom, Sdl2EndCom, Sdl2ExitProcess,
+};
+
+const PlatformClockOps SDL2_CLOCK_OPS = {
+    Sdl2GetMilliseconds, Sdl2GetCounter, Sdl2GetCounterFrequency, Sdl2GetTimerPeriodMin,
+    Sdl2BeginTimerPeriod, Sdl2Sleep, Sdl2GetCpuInfo, Sdl2ReadTimeStampCounter,
+};
