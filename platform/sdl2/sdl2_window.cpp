@@ -1,4 +1,350 @@
 // sdl2_window.cpp: the main window and its messages on SDL2.
+//
+// One SDL window stands for the library's main window. Its SDL events are
+// translated into the window messages the library's window procedure knows
+// and queued behind the messages the library posts itself, so that both
+// arrive in order. The window class is SDL's video subsystem: registering the
+// class starts it, unregistering stops it. Frames belong to the window manager
+// (none at all under a bare X server), so frame sizes are whatever the manager
+// reported last for the main window.
+//
+// The single-instance claim is an abstract-namespace Unix socket named after
+// the class and the user: the kernel drops it when the process ends, however
+// it ends.
+#include <SDL.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
 #include "platform/platform.h"
 
-const PlatformWindowOps SDL2_WINDOW_OPS = {};
+namespace {
+
+enum { TITLE_UTF8_SIZE = 1024 };  // bytes; a 255-byte Shift-JIS title needs at most 766
+
+struct Sdl2WindowState {
+    SDL_Window* window;
+    uint32_t windowId;       // SDL's id of the main window, 0 when there is none
+    int classRegistered;     // the video subsystem is held for the class
+    // Frame widths last reported by the window manager, pixels.
+    int frameLeft, frameTop, frameRight, frameBottom;
+    int clientWidth, clientHeight;  // client size last reported by WM_SIZE, pixels
+    // Desktop mode last seen, to notice a change.
+    int haveDesktop;
+    int desktopWidth, desktopHeight, desktopColorBits;
+    // Single-instance claim.
+    int instanceSocket;      // -1 when this process holds no claim
+    pid_t instancePid;       // process that made the claim (a forked child did not)
+    char instanceName[96];
+};
+
+Sdl2WindowState W = {nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, 0, {}};
+
+// Ctrl+C must end the process as usual: SDL would turn it into a quit event
+// that the message translation ignores.
+void PrepareSdl(void) { SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1"); }
+
+void ReadDesktop(int* width, int* height, int* colorBits, int* ok) {
+    SDL_DisplayMode mode;
+    *ok = SDL_GetDesktopDisplayMode(0, &mode) == 0;
+    if (!*ok) return;
+    *width = mode.w;
+    *height = mode.h;
+    // X11 stores depth 24 in 4 bytes per pixel: that is a 32-bit desktop.
+    *colorBits = SDL_BYTESPERPIXEL(mode.format) * 8;
+}
+
+void RememberDesktop(void) {
+    ReadDesktop(&W.desktopWidth, &W.desktopHeight, &W.desktopColorBits, &W.haveDesktop);
+}
+
+// Takes the frame widths the window manager reports now; keeps the last known
+// ones when it reports none.
+void UpdateFrame(void) {
+    if (W.window == nullptr) return;
+    int top = 0, left = 0, bottom = 0, right = 0;
+    if (SDL_GetWindowBordersSize(W.window, &top, &left, &bottom, &right) != 0) return;
+    W.frameLeft = left;
+    W.frameTop = top;
+    W.frameRight = right;
+    W.frameBottom = bottom;
+}
+
+void Post(uint32_t message, int64_t wParam, int64_t lParam) {
+    PlatformMessage m = {message, wParam, lParam};
+    PushPlatformMessage(MESSAGE_QUEUE_WINDOW, &m);
+}
+
+int64_t PackWords(int low, int high) {
+    return (int64_t)(((uint32_t)low & 0xFFFF) | (((uint32_t)high & 0xFFFF) << 16));
+}
+
+void TranslateWindowEvent(const SDL_WindowEvent& event) {
+    if (W.window == nullptr || event.windowID != W.windowId) return;
+    switch (event.event) {
+        case SDL_WINDOWEVENT_FOCUS_GAINED:
+            Post(WM_ACTIVATEAPP, 1, 0);
+            Post(WM_ACTIVATE, 1, 0);
+            break;
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+            Post(WM_ACTIVATEAPP, 0, 0);
+            Post(WM_ACTIVATE, 0, 0);
+            break;
+        case SDL_WINDOWEVENT_CLOSE:
+            Post(WM_CLOSE, 0, 0);
+            break;
+        case SDL_WINDOWEVENT_MOVED:
+            Post(WM_MOVE, 0, PackWords(event.data1, event.data2));
+            break;
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+            // Only a real change: the window procedure answers WM_SIZE with a
+            // size request, and an echo of it would keep the pump busy forever.
+            if (event.data1 == W.clientWidth && event.data2 == W.clientHeight) break;
+            W.clientWidth = event.data1;
+            W.clientHeight = event.data2;
+            Post(WM_SIZE, 0, PackWords(event.data1, event.data2));
+            break;
+        default:
+            break;
+    }
+}
+
+uint32_t ButtonMessage(uint8_t button, int down) {
+    switch (button) {
+        case SDL_BUTTON_LEFT: return down ? WM_LBUTTONDOWN : WM_LBUTTONUP;
+        case SDL_BUTTON_RIGHT: return down ? WM_RBUTTONDOWN : WM_RBUTTONUP;
+        case SDL_BUTTON_MIDDLE: return down ? WM_MBUTTONDOWN : WM_MBUTTONUP;
+        default: return 0;
+    }
+}
+
+// Moves every pending SDL event into the window's message queue. Key and
+// joystick events are dropped here: their state stays readable from SDL.
+void DrainSdlEvents(void) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        switch (event.type) {
+            case SDL_WINDOWEVENT:
+                TranslateWindowEvent(event.window);
+                break;
+            case SDL_MOUSEMOTION:
+                if (W.window != nullptr && event.motion.windowID == W.windowId) {
+                    Post(WM_MOUSEMOVE, 0, PackWords(event.motion.x, event.motion.y));
+                }
+                break;
+            case SDL_MOUSEBUTTONDOWN:
+            case SDL_MOUSEBUTTONUP: {
+                uint32_t message = ButtonMessage(event.button.button, event.type == SDL_MOUSEBUTTONDOWN);
+                if (message != 0 && W.window != nullptr && event.button.windowID == W.windowId) {
+                    Post(message, 0, PackWords(event.button.x, event.button.y));
+                }
+                break;
+            }
+            default:
+                // SDL_QUIT included: the close button already came as a window event.
+                break;
+        }
+    }
+    int width, height, bits, ok;
+    ReadDesktop(&width, &height, &bits, &ok);
+    if (!ok) return;
+    if (W.haveDesktop && (width != W.desktopWidth || height != W.desktopHeight || bits != W.desktopColorBits)) {
+        Post(WM_DISPLAYCHANGE, bits, PackWords(width, height));
+    }
+    W.haveDesktop = 1;
+    W.desktopWidth = width;
+    W.desktopHeight = height;
+    W.desktopColorBits = bits;
+}
+
+// ---- Operations ----
+
+int Sdl2IsOtherInstanceRunning(const char* className) {
+    if (className == nullptr) className = "";
+    pid_t self = getpid();
+    if (W.instanceSocket >= 0) {
+        if (W.instancePid == self && strcmp(W.instanceName, className) == 0) return 0;
+        // A claim under another name, or one inherited from the parent across
+        // fork: let it go so that it cannot outlive its owner.
+        close(W.instanceSocket);
+        W.instanceSocket = -1;
+    }
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;  // no answer to be had: do not refuse the start
+    struct sockaddr_un address;
+    memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    // Abstract namespace: the name starts with a zero byte and is not a file.
+    int length = snprintf(address.sun_path + 1, sizeof address.sun_path - 1, "%s-%u", className,
+                          (unsigned)getuid());
+    if (length > (int)sizeof address.sun_path - 2) length = (int)sizeof address.sun_path - 2;
+    socklen_t size = (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + length);
+    if (bind(fd, (struct sockaddr*)&address, size) != 0) {
+        int error = errno;
+        close(fd);
+        return error == EADDRINUSE ? 1 : 0;
+    }
+    W.instanceSocket = fd;
+    W.instancePid = self;
+    snprintf(W.instanceName, sizeof W.instanceName, "%s", className);
+    return 0;
+}
+
+// Called before the class exists: holds the video subsystem just for the query.
+int Sdl2GetDesktopMode(int* width, int* height, int* colorBits) {
+    PrepareSdl();
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return -1;
+    int ok;
+    ReadDesktop(width, height, colorBits, &ok);
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return ok ? 0 : -1;
+}
+
+int Sdl2RegisterWindowClass(const char*) {
+    if (W.classRegistered) return -1;  // one class, registered once
+    PrepareSdl();
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return -1;
+    W.classRegistered = 1;
+    RememberDesktop();
+    return 0;
+}
+
+void Sdl2DestroyMainWindow(void) {
+    if (W.window == nullptr) return;
+    SDL_DestroyWindow(W.window);
+    W.window = nullptr;
+    W.windowId = 0;
+}
+
+void Sdl2UnregisterWindowClass(const char*) {
+    if (!W.classRegistered) return;
+    // Stopping video would destroy the window behind our back.
+    Sdl2DestroyMainWindow();
+    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+    W.classRegistered = 0;
+    W.haveDesktop = 0;
+}
+
+void Sdl2AdjustWindowRect(PlatformRect* rect, int, int) {
+    // No menu bars on this platform, so no allowance for one.
+    UpdateFrame();
+    rect->left -= W.frameLeft;
+    rect->top -= W.frameTop;
+    rect->right += W.frameRight;
+    rect->bottom += W.frameBottom;
+}
+
+void ConvertTitle(const char* title, char* utf8) {
+    ConvertSjisToUtf8(title != nullptr ? title : "", utf8, TITLE_UTF8_SIZE);
+}
+
+int Sdl2CreateMainWindow(const char* title, int windowed, const PlatformRect* windowRect) {
+    if (!W.classRegistered || W.window != nullptr) return -1;
+    int x = windowRect->left + W.frameLeft;
+    int y = windowRect->top + W.frameTop;
+    int width = windowRect->right - windowRect->left - W.frameLeft - W.frameRight;
+    int height = windowRect->bottom - windowRect->top - W.frameTop - W.frameBottom;
+    if (width <= 0 || height <= 0) return -1;
+    char utf8[TITLE_UTF8_SIZE];
+    ConvertTitle(title, utf8);
+    uint32_t flags = SDL_WINDOW_HIDDEN | (windowed ? 0 : SDL_WINDOW_BORDERLESS);
+    W.window = SDL_CreateWindow(utf8, x, y, width, height, flags);
+    if (W.window == nullptr) return -1;
+    W.windowId = SDL_GetWindowID(W.window);
+    W.clientWidth = width;
+    W.clientHeight = height;
+    RememberDesktop();
+    return 0;
+}
+
+void Sdl2ShowMainWindow(void) {
+    if (W.window == nullptr) return;
+    SDL_ShowWindow(W.window);
+    // Let the server's answers (mapping, frame extents) arrive; the events stay
+    // queued for the next message drain.
+    SDL_PumpEvents();
+    UpdateFrame();
+}
+
+void Sdl2SetWindowTitle(const char* title) {
+    if (W.window == nullptr) return;
+    char utf8[TITLE_UTF8_SIZE];
+    ConvertTitle(title, utf8);
+    SDL_SetWindowTitle(W.window, utf8);
+}
+
+int Sdl2GetClientRect(PlatformRect* rect) {
+    if (W.window == nullptr) return -1;
+    int x, y, width, height;
+    SDL_GetWindowPosition(W.window, &x, &y);
+    SDL_GetWindowSize(W.window, &width, &height);
+    *rect = PlatformRect{x, y, x + width, y + height};
+    return 0;
+}
+
+int Sdl2GetWindowRect(PlatformRect* rect) {
+    if (Sdl2GetClientRect(rect) != 0) return -1;
+    UpdateFrame();
+    rect->left -= W.frameLeft;
+    rect->top -= W.frameTop;
+    rect->right += W.frameRight;
+    rect->bottom += W.frameBottom;
+    return 0;
+}
+
+void Sdl2MoveMainWindow(const PlatformRect* windowRect) {
+    if (W.window == nullptr) return;
+    UpdateFrame();
+    int x = windowRect->left + W.frameLeft;
+    int y = windowRect->top + W.frameTop;
+    int width = windowRect->right - windowRect->left - W.frameLeft - W.frameRight;
+    int height = windowRect->bottom - windowRect->top - W.frameTop - W.frameBottom;
+    if (width <= 0 || height <= 0) return;
+    // Unchanged values are not requested again: each request waits for the X
+    // server's answer.
+    int oldX, oldY, oldWidth, oldHeight;
+    SDL_GetWindowSize(W.window, &oldWidth, &oldHeight);
+    if (width != oldWidth || height != oldHeight) SDL_SetWindowSize(W.window, width, height);
+    SDL_GetWindowPosition(W.window, &oldX, &oldY);
+    if (x != oldX || y != oldY) SDL_SetWindowPosition(W.window, x, y);
+}
+
+void Sdl2SetWindowStyle(int windowed) {
+    if (W.window == nullptr) return;
+    SDL_SetWindowBordered(W.window, windowed ? SDL_TRUE : SDL_FALSE);
+}
+
+void Sdl2RaiseMainWindow(void) {
+    if (W.window != nullptr) SDL_RaiseWindow(W.window);
+}
+
+void Sdl2SetCursorVisible(int visible) {
+    if (SDL_WasInit(SDL_INIT_VIDEO) == 0) return;
+    SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
+}
+
+void Sdl2DisableIme(void) {
+    if (SDL_WasInit(SDL_INIT_VIDEO) != 0) SDL_StopTextInput();
+}
+
+int Sdl2PeekMessage(int queue, PlatformMessage* message) {
+    if (SDL_WasInit(SDL_INIT_EVENTS) != 0) DrainSdlEvents();
+    return PopPlatformMessage(queue, message);
+}
+
+void Sdl2PostMessage(int queue, const PlatformMessage* message) { PushPlatformMessage(queue, message); }
+
+}  // namespace
+
+const PlatformWindowOps SDL2_WINDOW_OPS = {
+    Sdl2IsOtherInstanceRunning, Sdl2GetDesktopMode, Sdl2RegisterWindowClass,
+    Sdl2UnregisterWindowClass, Sdl2AdjustWindowRect, Sdl2CreateMainWindow,
+    Sdl2DestroyMainWindow, Sdl2ShowMainWindow, Sdl2SetWindowTitle, Sdl2GetWindowRect,
+    Sdl2GetClientRect, Sdl2MoveMainWindow, Sdl2SetWindowStyle, Sdl2RaiseMainWindow,
+    Sdl2SetCursorVisible, Sdl2DisableIme, Sdl2PeekMessage, Sdl2PostMessage,
+};

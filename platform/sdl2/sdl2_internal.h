@@ -1,0 +1,27 @@
+// sdl2_internal.h: pieces of the SDL2 backends that their tests reach directly.
+//
+// No SDL types cross this header, so the tests need no SDL headers of their own.
+// The functions after the first one live in sdl2_testing.cpp (target
+// ravlin_sdl2_testing), linked only into tests.
+#pragma once
+
+// DirectInput scan code of an SDL scancode; 0 for a key without one. With
+// japaneseLayout set, the keys that a Japanese layout names ^ @ : get the
+// DirectInput codes of those keys.
+int MapSdl2ScancodeToDik(int scancode, int japaneseLayout);
+
+// Number of SDL scancodes (the size of SDL's key-state array).
+int GetSdl2ScancodeCount(void);
+// SDL scancode of a key name as SDL spells it ("Right", "Keypad 6"); 0 if unknown.
+int GetSdl2ScancodeByName(const char* name);
+// 1 while SDL's video subsystem runs.
+int IsSdl2VideoRunning(void);
+
+// A virtual joystick for the pad tests (needs the joystick subsystem, that is
+// SDL2_INPUT_OPS.OpenInput). Returns its enumeration index, or -1.
+int AttachSdl2VirtualPad(int axes, int buttons);
+// Sets what the next read of the pad sees; 0 or -1.
+int SetSdl2VirtualPadAxis(int index, int axis, int value);
+int SetSdl2VirtualPadButton(int index, int button, int pressed);
+// Unplugs it; 0 or -1.
+int DetachSdl2VirtualPad(int index);

@@ -1,0 +1,54 @@
+// sdl2_testing.cpp: test hooks into SDL for the tests of the SDL2 backends.
+//
+// A virtual joystick stands in for a joypad; key names give scancodes.
+#include <SDL.h>
+
+#include "platform/sdl2/sdl2_internal.h"
+
+namespace {
+
+enum { MAX_VIRTUAL_PADS = 8 };
+
+// Handles the tests hold on their virtual pads, to set their values.
+SDL_Joystick* VIRTUAL_PADS[MAX_VIRTUAL_PADS];
+
+SDL_Joystick* FindVirtualPad(int index) {
+    if (index < 0 || index >= MAX_VIRTUAL_PADS) return nullptr;
+    return VIRTUAL_PADS[index];
+}
+
+}  // namespace
+
+int GetSdl2ScancodeCount(void) { return SDL_NUM_SCANCODES; }
+
+int GetSdl2ScancodeByName(const char* name) {
+    SDL_Scancode scancode = SDL_GetScancodeFromName(name);
+    return scancode == SDL_SCANCODE_UNKNOWN ? 0 : (int)scancode;
+}
+
+int IsSdl2VideoRunning(void) { return SDL_WasInit(SDL_INIT_VIDEO) != 0; }
+
+int AttachSdl2VirtualPad(int axes, int buttons) {
+    int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, axes, buttons, 0);
+    if (index < 0 || index >= MAX_VIRTUAL_PADS) return -1;
+    VIRTUAL_PADS[index] = SDL_JoystickOpen(index);
+    return VIRTUAL_PADS[index] != nullptr ? index : -1;
+}
+
+int SetSdl2VirtualPadAxis(int index, int axis, int value) {
+    SDL_Joystick* pad = FindVirtualPad(index);
+    return pad != nullptr && SDL_JoystickSetVirtualAxis(pad, axis, (Sint16)value) == 0 ? 0 : -1;
+}
+
+int SetSdl2VirtualPadButton(int index, int button, int pressed) {
+    SDL_Joystick* pad = FindVirtualPad(index);
+    return pad != nullptr && SDL_JoystickSetVirtualButton(pad, button, pressed ? 1 : 0) == 0 ? 0 : -1;
+}
+
+int DetachSdl2VirtualPad(int index) {
+    SDL_Joystick* pad = FindVirtualPad(index);
+    if (pad == nullptr) return -1;
+    SDL_JoystickClose(pad);
+    VIRTUAL_PADS[index] = nullptr;
+    return SDL_JoystickDetachVirtual(index) == 0 ? 0 : -1;
+}
