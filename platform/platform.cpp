@@ -1,5 +1,6 @@
 // platform.cpp: the tables in use, the real backends unless a test installs fakes.
 #include "platform/platform.h"
+#include "platform/codec.h"
 #include "platform/sound_device.h"
 
 PlatformTables PLATFORM = {
@@ -8,5 +9,5 @@ PlatformTables PLATFORM = {
     &SDL2_WINDOW_OPS,
     &SDL2_INPUT_OPS,
     &OPENAL_SOUND_OPS,
-    nullptr,  // codecs
+    &CODEC_OPS,
 };

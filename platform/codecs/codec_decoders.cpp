@@ -1,0 +1,412 @@
+// codec_decoders.cpp: the platform's audio codecs, CODEC_OPS.
+//
+// MPEG audio (tags 0x50 and 0x55) goes through libmpg123 with gapless decoding
+// on, so that a looped MP3 has no encoder-delay gap at its loop point. The
+// other compressed WAVE formats (MS and IMA ADPCM, A-law, mu-law, GSM 6.10,
+// IEEE float, EXTENSIBLE, PCM in unusual containers) go through libsndfile,
+// which reads a small WAVE header made here followed by the caller's block:
+// both decoders read the block in place, nothing is copied.
+//
+// Every codec suggests 16-bit PCM at the source's rate and channel count.
+#include "platform/codec.h"
+
+#include <mpg123.h>
+#include <sndfile.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <sys/types.h>
+
+namespace {
+
+enum { CODEC_KIND_MPEG = 1, CODEC_KIND_SNDFILE = 2 };
+
+// WAVE header in front of the block: "RIFF" size "WAVE", "fmt " chunk (its
+// record at most this long), "data" chunk header.
+enum { MAX_FORMAT_RECORD_BYTES = 1024, MAX_WAVE_HEADER_BYTES = 12 + 8 + MAX_FORMAT_RECORD_BYTES + 2 + 8 };
+
+// Extra samples (per channel) allowed past the decoder's own count: a frame
+// or two of rounding when the stream changes rate or mode on the way.
+enum { MPEG_OUTPUT_MARGIN_FRAMES = 4608 };
+
+struct SourceFormat {
+    uint16_t tag;          // the record's tag; for EXTENSIBLE its sub-format's
+    uint16_t channels;
+    uint32_t rate;         // Hz
+    uint16_t blockAlign;   // bytes
+    uint16_t bits;
+};
+
+}  // namespace
+
+struct PlatformCodecStream {
+    int kind;
+    uint16_t channels;        // of the PCM given
+    uint32_t rate;            // Hz
+    int holding;              // the block is in the codec's hands
+    // The block being read (both decoders read it in place).
+    const uint8_t* source;
+    uint32_t sourceBytes;
+    int64_t position;         // bytes into the virtual file (header + block)
+    // libmpg123
+    mpg123_handle* mpeg;
+    // libsndfile
+    SNDFILE* sound;
+    uint8_t header[MAX_WAVE_HEADER_BYTES];
+    uint32_t headerBytes;
+    uint8_t formatRecord[MAX_FORMAT_RECORD_BYTES];
+    uint32_t formatBytes;
+};
+
+namespace {
+
+uint16_t ReadU16(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
+uint32_t ReadU32(const uint8_t* p) {
+    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+void WriteU16(uint8_t* p, uint16_t v) {
+    p[0] = (uint8_t)v;
+    p[1] = (uint8_t)(v >> 8);
+}
+void WriteU32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; i++) p[i] = (uint8_t)(v >> (8 * i));
+}
+
+// Reads the fields the codecs choose by; -1 for a record too short to hold them.
+int ParseSourceFormat(const uint8_t* record, uint32_t bytes, SourceFormat* format) {
+    if (record == nullptr || bytes < 16) return -1;
+    format->tag = ReadU16(record);
+    format->channels = ReadU16(record + 2);
+    format->rate = ReadU32(record + 4);
+    format->blockAlign = ReadU16(record + 12);
+    format->bits = ReadU16(record + 14);
+    // EXTENSIBLE: the sub-format GUID's first two bytes are the real tag.
+    if (format->tag == CODEC_TAG_EXTENSIBLE) {
+        if (bytes < 40 || ReadU16(record + 16) < 22) return -1;
+        format->tag = ReadU16(record + 24);
+    }
+    return 0;
+}
+
+int IsMpegTag(uint16_t tag) { return tag == CODEC_TAG_MPEG || tag == CODEC_TAG_MPEG_LAYER3; }
+
+int IsSndfileTag(uint16_t tag) {
+    switch (tag) {
+        case CODEC_TAG_PCM:
+        case CODEC_TAG_MS_ADPCM:
+        case CODEC_TAG_IEEE_FLOAT:
+        case CODEC_TAG_ALAW:
+        case CODEC_TAG_MULAW:
+        case CODEC_TAG_IMA_ADPCM:
+        case CODEC_TAG_GSM610:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+// ---- libmpg123 over the block ----
+
+ssize_t ReadMpegBlock(void* handle, void* buffer, size_t bytes) {
+    PlatformCodecStream* stream = (PlatformCodecStream*)handle;
+    int64_t left = (int64_t)stream->sourceBytes - stream->position;
+    if (left <= 0) return 0;
+    if ((int64_t)bytes > left) bytes = (size_t)left;
+    memcpy(buffer, stream->source + stream->position, bytes);
+    stream->position += (int64_t)bytes;
+    return (ssize_t)bytes;
+}
+
+off_t SeekMpegBlock(void* handle, off_t offset, int origin) {
+    PlatformCodecStream* stream = (PlatformCodecStream*)handle;
+    int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? stream->position : stream->sourceBytes;
+    int64_t target = base + (int64_t)offset;
+    if (target < 0 || target > (int64_t)stream->sourceBytes) return -1;
+    stream->position = target;
+    return (off_t)target;
+}
+
+int OpenMpeg(PlatformCodecStream* stream) {
+    static int initialised = 0;
+    // Needed once by libraries older than 1.27; harmless after.
+    if (!initialised) {
+        if (mpg123_init() != MPG123_OK) return -1;
+        initialised = 1;
+    }
+    int error = 0;
+    stream->mpeg = mpg123_new(nullptr, &error);
+    if (stream->mpeg == nullptr) return -1;
+    mpg123_param(stream->mpeg, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
+    mpg123_format_none(stream->mpeg);
+    int channels = stream->channels == 1 ? MPG123_MONO : MPG123_STEREO;
+    if (mpg123_format(stream->mpeg, (long)stream->rate, channels, MPG123_ENC_SIGNED_16) != MPG123_OK) {
+        mpg123_delete(stream->mpeg);
+        stream->mpeg = nullptr;
+        return -1;
+    }
+    if (mpg123_replace_reader_handle(stream->mpeg, ReadMpegBlock, SeekMpegBlock, nullptr) != MPG123_OK) {
+        mpg123_delete(stream->mpeg);
+        stream->mpeg = nullptr;
+        return -1;
+    }
+    return 0;
+}
+
+// Points the decoder at the block (again from its start).
+int StartMpegBlock(PlatformCodecStream* stream, const uint8_t* source, uint32_t bytes) {
+    mpg123_close(stream->mpeg);
+    stream->source = source;
+    stream->sourceBytes = bytes;
+    stream->position = 0;
+    return mpg123_open_handle(stream->mpeg, stream) == MPG123_OK ? 0 : -1;
+}
+
+int GetMpegOutputSize(PlatformCodecStream* stream, const uint8_t* source, uint32_t bytes,
+                      uint32_t* pcmBytes) {
+    if (StartMpegBlock(stream, source, bytes) != 0) return -1;
+    // A scan reads every frame header (no decoding) and leaves the decoder at
+    // the start; the length then counts the samples after gapless trimming.
+    int64_t samples = 0;
+    if (mpg123_scan(stream->mpeg) == MPG123_OK) samples = mpg123_length(stream->mpeg);
+    if (samples < 0) samples = 0;
+    uint64_t total = ((uint64_t)samples + MPEG_OUTPUT_MARGIN_FRAMES) * stream->channels * 2;
+    if (total > (uint64_t)INT_MAX) total = (uint64_t)INT_MAX - (uint64_t)INT_MAX % (stream->channels * 2u);
+    *pcmBytes = (uint32_t)total;
+    return 0;
+}
+
+int ConvertMpeg(PlatformCodecStream* stream, const uint8_t* source, uint32_t bytes, uint8_t* pcm,
+                uint32_t capacity, uint32_t* used) {
+    if (stream->source != source || stream->sourceBytes != bytes || stream->position != 0) {
+        if (StartMpegBlock(stream, source, bytes) != 0) return -1;
+    }
+    uint32_t filled = 0;
+    for (;;) {
+        size_t done = 0;
+        int result = mpg123_read(stream->mpeg, pcm + filled, capacity - filled, &done);
+        filled += (uint32_t)done;
+        if (result == MPG123_NEW_FORMAT || (result == MPG123_OK && done > 0)) {
+            if (filled >= capacity) break;
+            continue;
+        }
+        // Done, or a stream that cannot go on: what was decoded stands.
+        break;
+    }
+    *used = filled;
+    return 0;
+}
+
+// ---- libsndfile over a WAVE header and the block ----
+
+sf_count_t GetVirtualLength(void* handle) {
+    PlatformCodecStream* stream = (PlatformCodecStream*)handle;
+    return (sf_count_t)stream->headerBytes + stream->sourceBytes;
+}
+
+sf_count_t SeekVirtual(sf_count_t offset, int origin, void* handle) {
+    PlatformCodecStream* stream = (PlatformCodecStream*)handle;
+    int64_t length = (int64_t)stream->headerBytes + stream->sourceBytes;
+    int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? stream->position : length;
+    int64_t target = base + offset;
+    if (target < 0) return -1;
+    stream->position = target;
+    return target;
+}
+
+sf_count_t ReadVirtual(void* buffer, sf_count_t bytes, void* handle) {
+    PlatformCodecStream* stream = (PlatformCodecStream*)handle;
+    uint8_t* out = (uint8_t*)buffer;
+    sf_count_t done = 0;
+    while (done < bytes) {
+        int64_t at = stream->position;
+        const uint8_t* from;
+        int64_t left;
+        if (at < (int64_t)stream->headerBytes) {
+            from = stream->header + at;
+            left = (int64_t)stream->headerBytes - at;
+        } else {
+            int64_t inBlock = at - stream->headerBytes;
+            if (inBlock >= (int64_t)stream->sourceBytes) break;
+            from = stream->source + inBlock;
+            left = (int64_t)stream->sourceBytes - inBlock;
+        }
+        int64_t take = bytes - done < left ? bytes - done : left;
+        memcpy(out + done, from, (size_t)take);
+        done += take;
+        stream->position += take;
+    }
+    return done;
+}
+
+sf_count_t WriteVirtual(const void*, sf_count_t, void*) { return 0; }
+
+sf_count_t TellVirtual(void* handle) { return ((PlatformCodecStream*)handle)->position; }
+
+SF_VIRTUAL_IO VIRTUAL_BLOCK_IO = {GetVirtualLength, SeekVirtual, ReadVirtual, WriteVirtual, TellVirtual};
+
+// Lays out "RIFF" size "WAVE" "fmt " record (padded) "data" size before the block.
+void BuildWaveHeader(PlatformCodecStream* stream, uint32_t blockBytes) {
+    uint8_t* h = stream->header;
+    uint32_t formatBytes = stream->formatBytes;
+    uint32_t padded = formatBytes + (formatBytes & 1);
+    uint32_t bytes = 12 + 8 + padded + 8;
+    memcpy(h, "RIFF", 4);
+    uint64_t riffSize = (uint64_t)bytes - 8 + blockBytes;
+    WriteU32(h + 4, riffSize > UINT32_MAX ? UINT32_MAX : (uint32_t)riffSize);
+    memcpy(h + 8, "WAVE", 4);
+    memcpy(h + 12, "fmt ", 4);
+    WriteU32(h + 16, formatBytes);
+    memcpy(h + 20, stream->formatRecord, formatBytes);
+    if (formatBytes & 1) h[20 + formatBytes] = 0;
+    memcpy(h + 20 + padded, "data", 4);
+    WriteU32(h + 24 + padded, blockBytes);
+    stream->headerBytes = bytes;
+}
+
+// Opens libsndfile over the header and the block (again from the start).
+int StartSndfileBlock(PlatformCodecStream* stream, const uint8_t* source, uint32_t bytes, SF_INFO* info) {
+    if (stream->sound != nullptr) {
+        sf_close(stream->sound);
+        stream->sound = nullptr;
+    }
+    stream->source = source;
+    stream->sourceBytes = bytes;
+    stream->position = 0;
+    BuildWaveHeader(stream, bytes);
+    memset(info, 0, sizeof(*info));
+    stream->sound = sf_open_virtual(&VIRTUAL_BLOCK_IO, SFM_READ, info, stream);
+    if (stream->sound == nullptr) return -1;
+    // The PCM given is the source's channel count: a file that says otherwise
+    // in a way the library reads differently is not converted.
+    if (info->channels != stream->channels || info->frames < 0) {
+        sf_close(stream->sound);
+        stream->sound = nullptr;
+        return -1;
+    }
+    // Float data louder than full scale is clipped, not wrapped.
+    sf_command(stream->sound, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    return 0;
+}
+
+int GetSndfileOutputSize(PlatformCodecStream* stream, const uint8_t* source, uint32_t bytes,
+                         uint32_t* pcmBytes) {
+    SF_INFO info;
+    if (StartSndfileBlock(stream, source, bytes, &info) != 0) return -1;
+    uint64_t total = (uint64_t)info.frames * stream->channels * 2;
+    if (total > (uint64_t)INT_MAX) total = (uint64_t)INT_MAX - (uint64_t)INT_MAX % (stream->channels * 2u);
+    *pcmBytes = (uint32_t)total;
+    return 0;
+}
+
+int ConvertSndfile(PlatformCodecStream* stream, const uint8_t* source, uint32_t bytes, uint8_t* pcm,
+                   uint32_t capacity, uint32_t* used) {
+    if (stream->sound == nullptr || stream->source != source || stream->sourceBytes != bytes) {
+        SF_INFO info;
+        if (StartSndfileBlock(stream, source, bytes, &info) != 0) return -1;
+    }
+    uint32_t frameBytes = stream->channels * 2u;
+    sf_count_t frames = capacity / frameBytes;
+    sf_count_t done = 0;
+    while (done < frames) {
+        sf_count_t got = sf_readf_short(stream->sound, (short*)(pcm + done * frameBytes), frames - done);
+        if (got <= 0) break;
+        done += got;
+    }
+    *used = (uint32_t)(done * frameBytes);
+    return 0;
+}
+
+// ---- The table ----
+
+int CodecSuggestFormat(const uint8_t* sourceFormat, uint32_t sourceFormatBytes, uint8_t* pcmFormat) {
+    SourceFormat format;
+    if (ParseSourceFormat(sourceFormat, sourceFormatBytes, &format) != 0) return -1;
+    if (!IsMpegTag(format.tag) && !IsSndfileTag(format.tag)) return -1;
+    if (format.channels == 0 || format.rate == 0 || format.blockAlign == 0) return -1;
+    if (IsMpegTag(format.tag) && format.channels > 2) return -1;
+    uint64_t blockAlign = (uint64_t)format.channels * 2;
+    uint64_t averageBytes = blockAlign * format.rate;
+    if (blockAlign > 0xFFFF || averageBytes > UINT32_MAX) return -1;
+    WriteU16(pcmFormat + 0, CODEC_TAG_PCM);
+    WriteU16(pcmFormat + 2, format.channels);
+    WriteU32(pcmFormat + 4, format.rate);
+    WriteU32(pcmFormat + 8, (uint32_t)averageBytes);
+    WriteU16(pcmFormat + 12, (uint16_t)blockAlign);
+    WriteU16(pcmFormat + 14, 16);
+    WriteU16(pcmFormat + 16, 0);
+    return 0;
+}
+
+int CodecOpenStream(const uint8_t* sourceFormat, uint32_t sourceFormatBytes, const uint8_t* pcmFormat,
+                    PlatformCodecStream** result) {
+    uint8_t suggested[CODEC_PCM_FORMAT_BYTES];
+    if (CodecSuggestFormat(sourceFormat, sourceFormatBytes, suggested) != 0) return -1;
+    // Only the suggested format is produced.
+    if (memcmp(suggested, pcmFormat, CODEC_PCM_FORMAT_BYTES) != 0) return -1;
+    SourceFormat format;
+    ParseSourceFormat(sourceFormat, sourceFormatBytes, &format);
+    if (!IsMpegTag(format.tag) && sourceFormatBytes > MAX_FORMAT_RECORD_BYTES) return -1;
+
+    PlatformCodecStream* stream = (PlatformCodecStream*)calloc(1, sizeof(PlatformCodecStream));
+    if (stream == nullptr) return -1;
+    stream->channels = format.channels;
+    stream->rate = format.rate;
+    if (IsMpegTag(format.tag)) {
+        stream->kind = CODEC_KIND_MPEG;
+        if (OpenMpeg(stream) != 0) {
+            free(stream);
+            return -1;
+        }
+    } else {
+        stream->kind = CODEC_KIND_SNDFILE;
+        memcpy(stream->formatRecord, sourceFormat, sourceFormatBytes);
+        stream->formatBytes = sourceFormatBytes;
+    }
+    *result = stream;
+    return 0;
+}
+
+int CodecGetOutputSize(PlatformCodecStream* stream, const uint8_t* source, uint32_t sourceBytes,
+                       uint32_t* pcmBytes) {
+    if (stream == nullptr || source == nullptr) return -1;
+    if (stream->kind == CODEC_KIND_MPEG) return GetMpegOutputSize(stream, source, sourceBytes, pcmBytes);
+    return GetSndfileOutputSize(stream, source, sourceBytes, pcmBytes);
+}
+
+int CodecConvert(PlatformCodecStream* stream, const uint8_t* source, uint32_t sourceBytes, uint8_t* pcm,
+                 uint32_t pcmCapacity, uint32_t* pcmBytesUsed) {
+    if (stream == nullptr || source == nullptr || pcm == nullptr) return -1;
+    *pcmBytesUsed = 0;
+    stream->holding = 1;
+    if (stream->kind == CODEC_KIND_MPEG) {
+        return ConvertMpeg(stream, source, sourceBytes, pcm, pcmCapacity, pcmBytesUsed);
+    }
+    return ConvertSndfile(stream, source, sourceBytes, pcm, pcmCapacity, pcmBytesUsed);
+}
+
+int CodecReleaseBlock(PlatformCodecStream* stream) {
+    if (stream == nullptr) return -1;
+    // Both decoders are done with the block when Convert returns.
+    stream->holding = 0;
+    return 0;
+}
+
+int CodecCloseStream(PlatformCodecStream* stream) {
+    if (stream == nullptr) return -1;
+    if (stream->mpeg != nullptr) {
+        mpg123_close(stream->mpeg);
+        mpg123_delete(stream->mpeg);
+    }
+    int result = 0;
+    if (stream->sound != nullptr && sf_close(stream->sound) != 0) result = -1;
+    free(stream);
+    return result;
+}
+
+}  // namespace
+
+const PlatformCodecOps CODEC_OPS = {
+    CodecSuggestFormat, CodecOpenStream, CodecGetOutputSize,
+    CodecConvert,       CodecReleaseBlock, CodecCloseStream,
+};

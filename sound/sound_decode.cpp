@@ -1,0 +1,384 @@
+// sound_decode.cpp: reads a whole sound file into PCM in memory.
+//
+// Recognition is by content, in the order RIFF WAVE, Ogg Vorbis, MPEG audio.
+// RIFF files are walked chunk by chunk (the format chunk first, odd sizes
+// padded); Ogg Vorbis is decoded here with libvorbisfile in requests of at
+// most 4096 bytes; everything that is not PCM goes to ConvertToPcm.
+//
+// Sizes a file states are never trusted for allocation: a block is never
+// larger than what the rest of the file can hold, and only bytes actually read
+// reach the codec or the device.
+#include <vorbis/vorbisfile.h>
+
+#include <climits>
+#include <cstdio>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "sound/sound_loader_internal.h"
+
+namespace {
+
+// The PCM of one load is handed to the device with an int byte count.
+const uint32_t MAX_PCM_BYTES = INT_MAX;
+// Vorbis PCM allocated up front per byte of file; a longer stated length is
+// reached by growing the block as the decoder really delivers PCM.
+const uint64_t OGG_BYTES_PER_FILE_BYTE = 64;
+const uint64_t OGG_MIN_FIRST_BLOCK = 4u << 20;
+
+uint16_t ReadU16(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
+uint32_t ReadU32(const uint8_t* p) {
+    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+void WriteU16(uint8_t* p, uint32_t v) {
+    p[0] = (uint8_t)v;
+    p[1] = (uint8_t)(v >> 8);
+}
+void WriteU32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; i++) p[i] = (uint8_t)(v >> (8 * i));
+}
+
+size_t ReadBytes(SoundDataSource* source, void* buffer, size_t bytes) {
+    return source->ops.Read(buffer, 1, bytes, source->handle);
+}
+
+// Bytes from the current position to the end of the source; -1 when unknown.
+long GetBytesLeft(SoundDataSource* source) {
+    long here = source->ops.Tell(source->handle);
+    if (here < 0 || source->ops.Seek(source->handle, 0, SEEK_END) != 0) return -1;
+    long end = source->ops.Tell(source->handle);
+    if (source->ops.Seek(source->handle, here, SEEK_SET) != 0 || end < here) return -1;
+    return end - here;
+}
+
+// ---- Ogg callbacks over the data source ----
+
+size_t ReadOgg(void* buffer, size_t size, size_t count, void* handle) {
+    SoundDataSource* source = (SoundDataSource*)handle;
+    if (source == nullptr) return (size_t)-1;
+    return source->ops.Read(buffer, size, count, source->handle);
+}
+int SeekOgg(void* handle, ogg_int64_t offset, int origin) {
+    SoundDataSource* source = (SoundDataSource*)handle;
+    if (source == nullptr) return -1;
+    // The stream table takes 32-bit offsets.
+    return source->ops.Seek(source->handle, (long)(int32_t)offset, origin);
+}
+int CloseOgg(void*) { return 0; }  // the loader closes the file itself
+long TellOgg(void* handle) {
+    SoundDataSource* source = (SoundDataSource*)handle;
+    if (source == nullptr) return -1;
+    return source->ops.Tell(source->handle);
+}
+
+// ---- RIFF WAVE ----
+
+int ProbeRiffWave(SoundDataSource* source, SoundProbe* probe) {
+    uint8_t bytes[8];
+    if (ReadBytes(source, bytes, 4) != 4 || memcmp(bytes, "WAVE", 4) != 0) return -1;
+    // The format chunk must come first.
+    if (ReadBytes(source, bytes, 8) != 8 || memcmp(bytes, "fmt ", 4) != 0) return -1;
+    uint32_t chunkBytes = ReadU32(bytes + 4);
+    // A format chunk too short for its fixed fields, or longer than the rest
+    // of the file (no "data" chunk can follow it), is refused unread.
+    long left = GetBytesLeft(source);
+    if (chunkBytes < 16 || left < 0 || (uint64_t)chunkBytes > (uint64_t)left) return -1;
+    uint32_t recordBytes = chunkBytes > (uint32_t)WAVE_FORMAT_RECORD_BYTES ? chunkBytes : (uint32_t)WAVE_FORMAT_RECORD_BYTES;
+    uint8_t* record = (uint8_t*)calloc(1, recordBytes);
+    if (record == nullptr) return -1;
+    if (ReadBytes(source, record, chunkBytes) != chunkBytes) {
+        free(record);
+        return -1;
+    }
+    // A pad byte after an odd format chunk is skipped by the walk's first seek.
+    long next = (long)(chunkBytes & 1);
+
+    // Walk to the "data" chunk; the end of the file (a header that cannot be
+    // read) ends the walk without one.
+    int found = 0;
+    uint32_t dataBytes = 0;
+    while (!source->ops.AtEnd(source->handle)) {
+        if (next != 0 && source->ops.Seek(source->handle, next, SEEK_CUR) != 0) break;
+        if (ReadBytes(source, bytes, 8) != 8) break;
+        uint32_t size = ReadU32(bytes + 4);
+        if (memcmp(bytes, "data", 4) == 0) {
+            found = 1;
+            dataBytes = size;
+            break;
+        }
+        next = (long)size + (long)(size & 1);
+    }
+    if (!found) {
+        free(record);
+        return -1;
+    }
+    probe->format = record;
+    probe->formatBytes = recordBytes;
+    probe->dataBytes = dataBytes;
+    probe->isOgg = 0;
+    return 0;
+}
+
+// Refuses records whose numbers would divide by zero or overflow later.
+int CheckFormatNumbers(const uint8_t* record) {
+    WaveFormat format;
+    ReadWaveFormat(record, &format);
+    if (format.channels == 0 || format.samplesPerSecond == 0 || format.blockAlign == 0) return -1;
+    if ((uint64_t)format.blockAlign * format.samplesPerSecond > UINT32_MAX) return -1;
+    return 0;
+}
+
+// PCM the device takes as stored: whole bytes per sample, 8 to 32 bits,
+// frames exactly one sample per channel. Other layouts (12 bits in 16, 20 in
+// 24, samples wider than 32 bits, a block align that disagrees) go through
+// the codec to 16-bit PCM.
+int IsPlainPcm(const WaveFormat* format) {
+    int bits = format->bitsPerSample;
+    if (bits != 8 && bits != 16 && bits != 24 && bits != 32) return 0;
+    return format->blockAlign == format->channels * (bits / 8);
+}
+
+// ---- Ogg Vorbis decoding ----
+
+// Decodes into a block sized from the stream's total time; the block grows
+// toward that size only as PCM really arrives, so a false length in a small
+// file costs nothing. Bytes the decoder leaves unfilled are silence.
+int DecodeOgg(SoundDataSource* source, SoundProbe* probe, long fileBytes, uint8_t** pcm, uint32_t* pcmBytes) {
+    OggVorbis_File* vorbis = (OggVorbis_File*)probe->vorbisFile;
+    uint32_t target = probe->dataBytes;
+    uint64_t first = (uint64_t)(fileBytes > 0 ? fileBytes : 0) * OGG_BYTES_PER_FILE_BYTE;
+    if (first < OGG_MIN_FIRST_BLOCK) first = OGG_MIN_FIRST_BLOCK;
+    uint32_t allocated = (uint64_t)target < first ? target : (uint32_t)first;
+    uint8_t* block = (uint8_t*)malloc(allocated > 0 ? allocated : 1);
+    if (block == nullptr) return -1;
+
+    uint32_t offset = 0;
+    for (;;) {
+        if (offset == allocated) {
+            if (allocated == target) break;
+            uint64_t grown = (uint64_t)allocated * 2;
+            uint32_t size = grown < target ? (uint32_t)grown : target;
+            uint8_t* bigger = (uint8_t*)realloc(block, size);
+            if (bigger == nullptr) {
+                free(block);
+                return -1;
+            }
+            block = bigger;
+            allocated = size;
+        }
+        uint32_t want = allocated - offset < (uint32_t)OGG_READ_BYTES ? allocated - offset : (uint32_t)OGG_READ_BYTES;
+        int bitstream = 0;
+        long got = ov_read(vorbis, (char*)block + offset, (int)want, 0, 2, 1, &bitstream);
+        if (got == OV_HOLE || got == OV_EBADLINK) {
+            free(block);
+            return -1;
+        }
+        // 0 is the end; other errors end the decode where it stands.
+        if (got <= 0) break;
+        offset += (uint32_t)got;
+    }
+    uint32_t length = offset;
+    // The stated length counts when the whole block was there to hold it.
+    if (allocated == target) {
+        memset(block + offset, 0, target - offset);
+        length = target;
+    }
+    *pcm = block;
+    *pcmBytes = length;
+    return 0;
+}
+
+}  // namespace
+
+void ReadWaveFormat(const uint8_t* record, WaveFormat* format) {
+    format->formatTag = ReadU16(record);
+    format->channels = ReadU16(record + 2);
+    format->samplesPerSecond = ReadU32(record + 4);
+    format->averageBytesPerSecond = ReadU32(record + 8);
+    format->blockAlign = ReadU16(record + 12);
+    format->bitsPerSample = ReadU16(record + 14);
+    format->extraSize = ReadU16(record + 16);
+}
+
+void FreeSoundProbe(SoundProbe* probe) {
+    if (probe->vorbisFile != nullptr) {
+        ov_clear((OggVorbis_File*)probe->vorbisFile);
+        free(probe->vorbisFile);
+    }
+    free(probe->format);
+    memset(probe, 0, sizeof(*probe));
+}
+
+void FreeDecodedSound(DecodedSound* sound) {
+    free(sound->pcm);
+    memset(sound, 0, sizeof(*sound));
+}
+
+int OpenOggStream(SoundDataSource* source, SoundProbe* probe) {
+    OggVorbis_File* vorbis = (OggVorbis_File*)calloc(1, sizeof(OggVorbis_File));
+    if (vorbis == nullptr) return -1;
+    ov_callbacks callbacks = {ReadOgg, SeekOgg, CloseOgg, TellOgg};
+    if (ov_open_callbacks(source, vorbis, nullptr, 0, callbacks) != 0) {
+        free(vorbis);
+        return -1;
+    }
+    vorbis_info* info = ov_info(vorbis, -1);
+    double seconds = ov_time_total(vorbis, -1);
+    uint64_t channels = info != nullptr && info->channels > 0 ? (uint64_t)info->channels : 0;
+    uint64_t rate = info != nullptr && info->rate > 0 ? (uint64_t)info->rate : 0;
+    uint64_t blockAlign = 2 * channels;
+    uint64_t averageBytes = blockAlign * rate;
+    // A rate whose bytes per second do not fit the record is refused, and so
+    // is a stream without a playing time.
+    uint8_t* record = nullptr;
+    if (channels != 0 && rate != 0 && blockAlign <= 0xFFFF && averageBytes <= UINT32_MAX &&
+        std::isfinite(seconds) && seconds >= 0) {
+        record = (uint8_t*)calloc(1, WAVE_FORMAT_RECORD_BYTES);
+    }
+    if (record == nullptr) {
+        ov_clear(vorbis);
+        free(vorbis);
+        return -1;
+    }
+    WriteU16(record + 0, 1);
+    WriteU16(record + 2, (uint32_t)channels);
+    WriteU32(record + 4, (uint32_t)rate);
+    WriteU32(record + 8, (uint32_t)averageBytes);
+    WriteU16(record + 12, (uint32_t)blockAlign);
+    WriteU16(record + 14, 16);
+    // The stated length in whole frames: the product can land a hair above an
+    // exact frame count, and a partial frame cannot be played.
+    double bytes = std::ceil(seconds * (double)averageBytes);
+    uint64_t length = bytes >= (double)MAX_PCM_BYTES ? MAX_PCM_BYTES : (uint64_t)bytes;
+    length -= length % blockAlign;
+    probe->format = record;
+    probe->formatBytes = WAVE_FORMAT_RECORD_BYTES;
+    probe->dataBytes = (uint32_t)length;
+    probe->isOgg = 1;
+    probe->vorbisFile = vorbis;
+    return 0;
+}
+
+int ProbeSoundFormat(SoundDataSource* source, int wantsOgg, SoundProbe* probe) {
+    memset(probe, 0, sizeof(*probe));
+    uint8_t header[8] = {};
+    size_t got = ReadBytes(source, header, 8);
+    if (got == 8 && memcmp(header, "RIFF", 4) == 0) {
+        if (ProbeRiffWave(source, probe) != 0) return -1;
+        if (CheckFormatNumbers(probe->format) != 0) {
+            FreeSoundProbe(probe);
+            return -1;
+        }
+        return 0;
+    }
+    if (source->ops.Seek(source->handle, 0, SEEK_SET) != 0) return -1;
+    if (wantsOgg && OpenOggStream(source, probe) == 0) return 0;
+    if (source->ops.Seek(source->handle, 0, SEEK_SET) != 0) return -1;
+    if (ProbeMp3Stream(source, &probe->format, &probe->formatBytes, &probe->dataBytes) != 0) return -1;
+    probe->isOgg = 0;
+    return 0;
+}
+
+int DecodeSoundToPcm(SoundDataSource* source, DecodedSound* sound) {
+    memset(sound, 0, sizeof(*sound));
+    // Known before the probe moves the source: bounds what the file can hold.
+    long fileBytes = GetBytesLeft(source);
+    SoundProbe probe;
+    if (ProbeSoundFormat(source, 1, &probe) != 0) return -1;
+
+    uint8_t* block = nullptr;
+    uint32_t blockBytes = 0;
+    if (probe.isOgg) {
+        if (DecodeOgg(source, &probe, fileBytes, &block, &blockBytes) != 0) {
+            FreeSoundProbe(&probe);
+            return -1;
+        }
+    } else {
+        // One read of the stated length, cut to what the file holds.
+        long left = GetBytesLeft(source);
+        uint32_t want = probe.dataBytes;
+        if (left < 0) left = 0;
+        if ((uint64_t)want > (uint64_t)left) want = (uint32_t)left;
+        block = (uint8_t*)malloc(want > 0 ? want : 1);
+        if (block == nullptr) {
+            FreeSoundProbe(&probe);
+            return -1;
+        }
+        blockBytes = (uint32_t)ReadBytes(source, block, want);
+    }
+
+    WaveFormat format;
+    ReadWaveFormat(probe.format, &format);
+    if (format.formatTag == 1 && IsPlainPcm(&format)) {
+        ReadWaveFormat(probe.format, &sound->format);
+        sound->pcm = block;
+        // Whole frames only.
+        sound->pcmBytes = blockBytes - blockBytes % format.blockAlign;
+    } else {
+        uint8_t pcmFormat[WAVE_FORMAT_RECORD_BYTES];
+        uint8_t* pcm = nullptr;
+        uint32_t pcmBytes = 0;
+        int result = ConvertToPcm(block, blockBytes, probe.format, probe.formatBytes, &pcm, &pcmBytes, pcmFormat);
+        free(block);
+        if (result != 0) {
+            FreeSoundProbe(&probe);
+            return -1;
+        }
+        ReadWaveFormat(pcmFormat, &sound->format);
+        sound->pcm = pcm;
+        sound->pcmBytes = pcmBytes - pcmBytes % sound->format.blockAlign;
+    }
+    FreeSoundProbe(&probe);
+    // A sound without a single frame cannot be played (nor given a buffer).
+    if (sound->pcmBytes == 0 || sound->pcmBytes > MAX_PCM_BYTES) {
+        FreeDecodedSound(sound);
+        return -1;
+    }
+    return 0;
+}
+
+// ---- Memory data source ----
+
+namespace {
+
+long TellMemory(void* handle) { return (long)((MemorySoundStream*)handle)->position; }
+
+int SeekMemory(void* handle, long offset, int origin) {
+    MemorySoundStream* stream = (MemorySoundStream*)handle;
+    long base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? (long)stream->position : (long)stream->size;
+    // Like a file: any position from 0 on, also past the end.
+    if (offset > 0 && base > LONG_MAX - offset) return -1;
+    long target = base + offset;
+    if (target < 0) return -1;
+    stream->position = (size_t)target;
+    stream->atEnd = 0;
+    return 0;
+}
+
+size_t ReadMemory(void* buffer, size_t size, size_t count, void* handle) {
+    MemorySoundStream* stream = (MemorySoundStream*)handle;
+    if (size == 0 || count == 0) return 0;
+    size_t left = stream->position < stream->size ? stream->size - stream->position : 0;
+    size_t items = left / size < count ? left / size : count;
+    if (items < count) stream->atEnd = 1;
+    if (items == 0) return 0;
+    memcpy(buffer, stream->bytes + stream->position, items * size);
+    stream->position += items * size;
+    return items;
+}
+
+size_t WriteMemory(const void*, size_t, size_t, void*) { return 0; }
+
+int AtEndMemory(void* handle) { return ((MemorySoundStream*)handle)->atEnd; }
+
+}  // namespace
+
+void OpenMemorySoundSource(MemorySoundStream* stream, const uint8_t* bytes, size_t size, SoundDataSource* source) {
+    stream->bytes = bytes;
+    stream->size = size;
+    stream->position = 0;
+    stream->atEnd = 0;
+    source->ops = FileStreamOps{TellMemory, SeekMemory, ReadMemory, WriteMemory, AtEndMemory};
+    source->handle = stream;
+}

@@ -1,0 +1,86 @@
+// sound_loader_internal.h: the decode path under LoadSoundFile.
+//
+// Private to sound/ (and the tests and the fuzz target). A load reads a whole
+// file through a data source, recognises it by content (RIFF WAVE, Ogg Vorbis,
+// MPEG audio), decodes it to PCM in memory and hands the PCM to the device.
+//
+// Wave-format records are byte blocks in the platform's WAVEFORMATEX layout,
+// little-endian: tag, channels, rate, average bytes per second, block align,
+// bits, extra size, then the extra bytes of compressed formats.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/core.h"
+#include "sound/sound.h"
+
+enum {
+    WAVE_FORMAT_RECORD_BYTES = 18,  // a record without extra bytes
+    MPEG_FORMAT_RECORD_BYTES = 30,  // the MPEG Layer 3 record
+    OGG_READ_BYTES = 4096,          // largest request to the Vorbis decoder
+};
+
+// How the decoders reach the bytes of a file: the start-up stream table and
+// the opened stream.
+struct SoundDataSource {
+    FileStreamOps ops;
+    void* handle;
+};
+
+// What ProbeSoundFormat found.
+struct SoundProbe {
+    uint8_t* format;       // wave-format record (malloc), formatBytes long
+    uint32_t formatBytes;
+    uint32_t dataBytes;    // data length the file states (not trusted for allocation)
+    int isOgg;             // data comes from the Vorbis decoder in vorbisFile
+    void* vorbisFile;      // OggVorbis_File (malloc) while isOgg
+};
+
+// The result of a decode; lives only until the device buffer is filled.
+struct DecodedSound {
+    uint8_t* pcm;          // malloc
+    uint32_t pcmBytes;
+    WaveFormat format;     // PCM
+};
+
+// Reads a whole source into PCM. 0, or -1 with nothing left allocated.
+int DecodeSoundToPcm(SoundDataSource* source, DecodedSound* sound);
+void FreeDecodedSound(DecodedSound* sound);
+
+// Recognises the source; on success it stands at the first data byte (for Ogg:
+// the decoder is open). 0 or -1.
+int ProbeSoundFormat(SoundDataSource* source, int wantsOgg, SoundProbe* probe);
+void FreeSoundProbe(SoundProbe* probe);
+
+// Opens the Vorbis decoder over the source and fills the probe. 0 or -1.
+int OpenOggStream(SoundDataSource* source, SoundProbe* probe);
+
+// Recognises MPEG audio by walking its frames. On success: the 30-byte MPEG
+// record (malloc), the file size as the data length, the source at the first
+// frame header. 0 or -1.
+int ProbeMp3Stream(SoundDataSource* source, uint8_t** format, uint32_t* formatBytes,
+                   uint32_t* dataBytes);
+
+// Frame length in bytes from a frame header's fields, 0 for a header that
+// gives none (invalid fields or free format).
+int GetMpegFrameLength(int mpeg1, int layer, int bitrateIndex, int rateIndex, int padding);
+
+// Converts a compressed block through the platform's codecs. On success pcm
+// (malloc) holds pcmBytes of PCM described by the 18-byte pcmFormat; on
+// failure nothing it allocated is left. 0 or -1.
+int ConvertToPcm(const uint8_t* block, uint32_t blockBytes, const uint8_t* format,
+                 uint32_t formatBytes, uint8_t** pcm, uint32_t* pcmBytes, uint8_t* pcmFormat);
+
+// Reads the fixed fields of a wave-format record (at least 16 bytes).
+void ReadWaveFormat(const uint8_t* record, WaveFormat* format);
+
+// A data source over bytes in memory (for loads from memory and the tests).
+struct MemorySoundStream {
+    const uint8_t* bytes;
+    size_t size;
+    size_t position;
+    int atEnd;  // a read came short; cleared by a seek
+};
+void OpenMemorySoundSource(MemorySoundStream* stream, const uint8_t* bytes, size_t size,
+                           SoundDataSource* source);
