@@ -9,8 +9,7 @@
 //                     starts from (0 after a play that ran to its end);
 //   - rate          = AL_PITCH, the rate in Hz over the buffer's own rate.
 // Every source uses the best band-limited resampler the library offers, so a
-// sound played faster or slower does not alias, and plays its channels straight
-// to the output's (no virtual speaker panning of stereo data).
+// sound played faster or slower does not alias.
 //
 // Lock hands out a staging block in the buffer's own format; the data is
 // uploaded with alBufferData (converted first when the device cannot take the
@@ -246,25 +245,49 @@ int IsDirectFormat(const WaveFormat* format) {
     return format->formatTag == WAVE_FORMAT_PCM && (format->bitsPerSample == 8 || format->bitsPerSample == 16);
 }
 
-// The AL format the data is uploaded in. 8 and 16-bit data go as they are; the
-// deeper ones as 32-bit float; layouts the library has no format for are
-// folded to stereo float.
-ALenum UploadFormat(const WaveFormat* format, int* folded) {
+// How a buffer's data goes to the library.
+struct UploadLayout {
+    ALenum format;     // AL format, 0 when the data cannot be played
+    int channels;      // channels uploaded
+    int sampleBytes;   // 1, 2 (as they are) or 4 (float)
+    int asIs;          // the buffer's bytes go up unchanged
+};
+
+// 8 and 16-bit data keep their depth, deeper ones become 32-bit float.
+// Mono is uploaded as two equal channels: the library pans a mono source
+// a few dB down on each side, while the sound should play at full level on
+// both. Layouts without a format of their own are folded to stereo.
+UploadLayout GetUploadLayout(const WaveFormat* format) {
+    UploadLayout layout = {};
+    int direct = IsDirectFormat(format);
+    int bits = direct ? format->bitsPerSample : 32;
     int channels = format->channels;
-    int bits = IsDirectFormat(format) ? format->bitsPerSample : 32;
-    *folded = 0;
-    if (bits == 32 && !AL_SOUND.hasFloat) return 0;
-    if (channels == 1) return bits == 8 ? AL_FORMAT_MONO8 : bits == 16 ? AL_FORMAT_MONO16 : AL_FORMAT_MONO_FLOAT32;
-    if (channels == 2) return bits == 8 ? AL_FORMAT_STEREO8 : bits == 16 ? AL_FORMAT_STEREO16 : AL_FORMAT_STEREO_FLOAT32;
-    if (AL_SOUND.hasMultiChannel) {
-        if (channels == 4) return bits == 8 ? AL_FORMAT_QUAD8 : bits == 16 ? AL_FORMAT_QUAD16 : AL_FORMAT_QUAD32;
-        if (channels == 6) return bits == 8 ? AL_FORMAT_51CHN8 : bits == 16 ? AL_FORMAT_51CHN16 : AL_FORMAT_51CHN32;
-        if (channels == 7) return bits == 8 ? AL_FORMAT_61CHN8 : bits == 16 ? AL_FORMAT_61CHN16 : AL_FORMAT_61CHN32;
-        if (channels == 8) return bits == 8 ? AL_FORMAT_71CHN8 : bits == 16 ? AL_FORMAT_71CHN16 : AL_FORMAT_71CHN32;
+    int monoOutput = AL_SOUND.loopback && AL_SOUND.loopbackChannels == 1;
+    if (bits == 32 && !AL_SOUND.hasFloat) return layout;
+    layout.sampleBytes = bits / 8;
+    if (channels == 1 && monoOutput) {
+        layout.channels = 1;
+        layout.format = bits == 8 ? AL_FORMAT_MONO8 : bits == 16 ? AL_FORMAT_MONO16 : AL_FORMAT_MONO_FLOAT32;
+    } else if (channels <= 2) {
+        layout.channels = 2;
+        layout.format = bits == 8 ? AL_FORMAT_STEREO8 : bits == 16 ? AL_FORMAT_STEREO16 : AL_FORMAT_STEREO_FLOAT32;
+    } else if (AL_SOUND.hasMultiChannel && (channels == 4 || channels == 6 || channels == 7 || channels == 8)) {
+        layout.channels = channels;
+        switch (channels) {
+        case 4: layout.format = bits == 8 ? AL_FORMAT_QUAD8 : bits == 16 ? AL_FORMAT_QUAD16 : AL_FORMAT_QUAD32; break;
+        case 6: layout.format = bits == 8 ? AL_FORMAT_51CHN8 : bits == 16 ? AL_FORMAT_51CHN16 : AL_FORMAT_51CHN32; break;
+        case 7: layout.format = bits == 8 ? AL_FORMAT_61CHN8 : bits == 16 ? AL_FORMAT_61CHN16 : AL_FORMAT_61CHN32; break;
+        default: layout.format = bits == 8 ? AL_FORMAT_71CHN8 : bits == 16 ? AL_FORMAT_71CHN16 : AL_FORMAT_71CHN32; break;
+        }
+    } else {
+        if (!AL_SOUND.hasFloat) return layout;
+        layout.channels = 2;
+        layout.sampleBytes = 4;
+        layout.format = AL_FORMAT_STEREO_FLOAT32;
+        direct = 0;
     }
-    if (!AL_SOUND.hasFloat) return 0;
-    *folded = 1;
-    return AL_FORMAT_STEREO_FLOAT32;
+    layout.asIs = direct && layout.channels == channels;
+    return layout;
 }
 
 // One sample as a float in -1..1.
@@ -289,24 +312,31 @@ float ReadSample(const WaveFormat* format, const uint8_t* p) {
 }
 
 // Converts frames of the buffer's own layout into the upload layout.
-std::vector<float> ConvertFrames(const WaveFormat* format, const uint8_t* data, uint32_t frames, int folded) {
+std::vector<uint8_t> ConvertFrames(const WaveFormat* format, const UploadLayout* layout, const uint8_t* data,
+                                   uint32_t frames) {
     int channels = format->channels;
     int sampleBytes = SampleBytes(format);
-    std::vector<float> out((size_t)frames * (folded ? 2 : channels));
+    size_t outFrameBytes = (size_t)layout->channels * layout->sampleBytes;
+    std::vector<uint8_t> out((size_t)frames * outFrameBytes);
     for (uint32_t f = 0; f < frames; f++) {
-        const uint8_t* frame = data + (size_t)f * format->blockAlign;
-        if (!folded) {
-            for (int c = 0; c < channels; c++) out[(size_t)f * channels + c] = ReadSample(format, frame + c * sampleBytes);
+        const uint8_t* in = data + (size_t)f * format->blockAlign;
+        uint8_t* to = out.data() + (size_t)f * outFrameBytes;
+        if (layout->sampleBytes < 4) {
+            // Same depth, mono doubled.
+            for (int c = 0; c < layout->channels; c++) memcpy(to + c * sampleBytes, in, sampleBytes);
             continue;
         }
-        // Even channels to the left, odd ones to the right, each side averaged.
-        float left = 0, right = 0;
-        for (int c = 0; c < channels; c++) {
-            float value = ReadSample(format, frame + c * sampleBytes);
-            (c % 2 ? right : left) += value;
+        float values[8];
+        if (layout->channels == channels || (channels == 1 && layout->channels == 2)) {
+            for (int c = 0; c < layout->channels; c++) values[c] = ReadSample(format, in + (channels == 1 ? 0 : c * sampleBytes));
+        } else {
+            // Even channels to the left, odd ones to the right, each side averaged.
+            float left = 0, right = 0;
+            for (int c = 0; c < channels; c++) (c % 2 ? right : left) += ReadSample(format, in + c * sampleBytes);
+            values[0] = left / ((channels + 1) / 2);
+            values[1] = right / (channels / 2);
         }
-        out[(size_t)f * 2] = left / ((channels + 1) / 2);
-        out[(size_t)f * 2 + 1] = channels > 1 ? right / (channels / 2) : left;
+        memcpy(to, values, outFrameBytes);
     }
     return out;
 }
@@ -315,8 +345,7 @@ std::vector<float> ConvertFrames(const WaveFormat* format, const uint8_t* data, 
 // the source, keeping where the source stood.
 int Upload(OpenAlBuffer* b, const uint8_t* data) {
     uint32_t frames = b->bytes / b->format.blockAlign;
-    int folded;
-    ALenum alFormat = UploadFormat(&b->format, &folded);
+    UploadLayout layout = GetUploadLayout(&b->format);
     std::vector<uint8_t> silence;
     if (!data) {
         silence.assign((size_t)frames * b->format.blockAlign, b->format.formatTag == WAVE_FORMAT_PCM && b->format.bitsPerSample == 8 ? 0x80 : 0);
@@ -332,12 +361,12 @@ int Upload(OpenAlBuffer* b, const uint8_t* data) {
     }
     alSourcei(b->source, AL_BUFFER, 0);
     alGetError();
-    if (IsDirectFormat(&b->format)) {
-        alBufferData(b->buffer, alFormat, data, (ALsizei)((size_t)frames * b->format.blockAlign), b->format.samplesPerSecond);
-    } else {
-        std::vector<float> converted = ConvertFrames(&b->format, data, frames, folded);
-        alBufferData(b->buffer, alFormat, converted.data(), (ALsizei)(converted.size() * sizeof(float)),
+    if (layout.asIs) {
+        alBufferData(b->buffer, layout.format, data, (ALsizei)((size_t)frames * b->format.blockAlign),
                      b->format.samplesPerSecond);
+    } else {
+        std::vector<uint8_t> converted = ConvertFrames(&b->format, &layout, data, frames);
+        alBufferData(b->buffer, layout.format, converted.data(), (ALsizei)converted.size(), b->format.samplesPerSecond);
     }
     if (alGetError() != AL_NO_ERROR) return -1;
     alSourcei(b->source, AL_BUFFER, (ALint)b->buffer);
@@ -367,10 +396,9 @@ int Flush(OpenAlBuffer* b) {
 int AlCreateBuffer(const WaveFormat* format, int bytes, uint32_t flags) {
     if (!AL_SOUND.context || (flags & DSBCAPS_PRIMARYBUFFER)) return -1;
     int sampleBytes = SampleBytes(format);
-    int folded;
     if (sampleBytes == 0 || format->channels == 0 || format->blockAlign != format->channels * sampleBytes ||
         format->samplesPerSecond < MIN_BUFFER_RATE || format->samplesPerSecond > MAX_BUFFER_RATE ||
-        bytes < (int)format->blockAlign || UploadFormat(format, &folded) == 0) {
+        bytes < (int)format->blockAlign || GetUploadLayout(format).format == 0) {
         return -1;
     }
     int id = 1;
@@ -390,7 +418,12 @@ int AlCreateBuffer(const WaveFormat* format, int bytes, uint32_t flags) {
     alSourcei(b->source, AL_SOURCE_RELATIVE, AL_TRUE);
     alSource3f(b->source, AL_POSITION, 0.0f, 0.0f, 0.0f);
     alSourcef(b->source, AL_ROLLOFF_FACTOR, 0.0f);
-    if (AL_SOUND.hasDirectChannels) alSourcei(b->source, AL_DIRECT_CHANNELS_SOFT, AL_TRUE);
+    // Two channels go straight to the front pair; surround layouts are
+    // spread over the output's speakers, so that no channel is dropped.
+    int monoOutput = AL_SOUND.loopback && AL_SOUND.loopbackChannels == 1;
+    if (AL_SOUND.hasDirectChannels && !monoOutput && GetUploadLayout(format).channels == 2) {
+        alSourcei(b->source, AL_DIRECT_CHANNELS_SOFT, AL_TRUE);
+    }
     int resampler = AL_SOUND.resamplerOverride > 0 ? AL_SOUND.resamplerOverride - 1 : AL_SOUND.chosenResampler;
     if (resampler >= 0 && resampler < AL_SOUND.resamplerCount) alSourcei(b->source, AL_SOURCE_RESAMPLER_SOFT, resampler);
     alGetError();
