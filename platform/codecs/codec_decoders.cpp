@@ -14,6 +14,7 @@
 #include <sndfile.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <sys/types.h>
@@ -29,6 +30,9 @@ enum { MAX_FORMAT_RECORD_BYTES = 1024, MAX_WAVE_HEADER_BYTES = 12 + 8 + MAX_FORM
 // Extra samples (per channel) allowed past the decoder's own count: a frame
 // or two of rounding when the stream changes rate or mode on the way.
 enum { MPEG_OUTPUT_MARGIN_FRAMES = 4608 };
+
+// Float samples converted per step (any channel count up to 65535 fits).
+enum { FLOAT_CHUNK_SAMPLES = 65536 };
 
 struct SourceFormat {
     uint16_t tag;          // the record's tag; for EXTENSIBLE its sub-format's
@@ -57,6 +61,7 @@ struct PlatformCodecStream {
     uint32_t headerBytes;
     uint8_t formatRecord[MAX_FORMAT_RECORD_BYTES];
     uint32_t formatBytes;
+    int floatSamples;         // read as floats and scaled here
 };
 
 namespace {
@@ -284,8 +289,8 @@ int StartSndfileBlock(PlatformCodecStream* stream, const uint8_t* source, uint32
         stream->sound = nullptr;
         return -1;
     }
-    // Float data louder than full scale is clipped, not wrapped.
-    sf_command(stream->sound, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    int subtype = info->format & SF_FORMAT_SUBMASK;
+    stream->floatSamples = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
     return 0;
 }
 
@@ -308,10 +313,28 @@ int ConvertSndfile(PlatformCodecStream* stream, const uint8_t* source, uint32_t 
     uint32_t frameBytes = stream->channels * 2u;
     sf_count_t frames = capacity / frameBytes;
     sf_count_t done = 0;
-    while (done < frames) {
-        sf_count_t got = sf_readf_short(stream->sound, (short*)(pcm + done * frameBytes), frames - done);
-        if (got <= 0) break;
-        done += got;
+    if (!stream->floatSamples) {
+        while (done < frames) {
+            sf_count_t got = sf_readf_short(stream->sound, (short*)(pcm + done * frameBytes), frames - done);
+            if (got <= 0) break;
+            done += got;
+        }
+    } else {
+        // The library hands floats to a short reader unscaled; full scale
+        // is 32768 here, rounded and clipped.
+        float samples[FLOAT_CHUNK_SAMPLES];
+        sf_count_t chunkFrames = FLOAT_CHUNK_SAMPLES / stream->channels;
+        while (done < frames) {
+            sf_count_t want = frames - done < chunkFrames ? frames - done : chunkFrames;
+            sf_count_t got = sf_readf_float(stream->sound, samples, want);
+            if (got <= 0) break;
+            int16_t* out = (int16_t*)(pcm + done * frameBytes);
+            for (sf_count_t i = 0; i < got * stream->channels; i++) {
+                float v = samples[i] * 32768.0f;
+                out[i] = v >= 32767.0f ? 32767 : v <= -32768.0f ? -32768 : (int16_t)lrintf(v);
+            }
+            done += got;
+        }
     }
     *used = (uint32_t)(done * frameBytes);
     return 0;

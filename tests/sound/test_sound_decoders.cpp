@@ -1,0 +1,208 @@
+// test_sound_decoders.cpp: loads of real encoders' files against independent
+// decoders of the same files: Ogg Vorbis against oggdec, MP3 against mpg123
+// and ffmpeg, compressed WAVE against sox. The files are made here by sox,
+// lame and oggenc.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "sound/sound_loader_internal.h"
+#include "tests/sound/sound_loader_test_support.h"
+
+namespace {
+
+class SoundDecoders : public ::testing::Test {
+protected:
+    TempFolder temp;
+    void SetUp() override {
+        for (const char* tool : {"sox", "lame", "oggenc", "oggdec", "mpg123", "ffmpeg"}) {
+            if (!HasProgram(tool)) GTEST_SKIP() << tool << " missing";
+        }
+        StartLoaderTestDevice();
+    }
+    void TearDown() override { EndLoaderTestDevice(); }
+
+    // A signal with some body: two tones, a sweep and a little noise.
+    std::string MakeSource(const std::string& name, int channels, int rate, double seconds) {
+        std::string path = temp.File(name);
+        std::string command = "sox -n -b 16 -c " + std::to_string(channels) + " -r " + std::to_string(rate) + " '" +
+                              path + "' synth " + std::to_string(seconds) + " sine 440 sine 1250 synth " +
+                              std::to_string(seconds) + " whitenoise mix vol 0.5 2>/dev/null";
+        EXPECT_EQ(RunCommand(command), 0);
+        return path;
+    }
+
+    std::vector<uint8_t> Decode(const std::string& command) {
+        std::string out = temp.File("reference.raw");
+        EXPECT_EQ(RunCommand(command + " > '" + out + "' 2>/dev/null"), 0) << command;
+        return ReadWholeFile(out);
+    }
+};
+
+// Largest difference between two sample runs over their common length.
+int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
+    size_t n = a.size() < b.size() ? a.size() : b.size();
+    int worst = 0;
+    for (size_t i = 0; i < n; i++) worst = std::max(worst, std::abs(a[i] - b[i]));
+    return worst;
+}
+
+// Signal-to-difference ratio (dB) of b against a after shifting b by the lag
+// (in frames, within maxLag) that matches them best.
+double AlignedSnr(const std::vector<int16_t>& a, const std::vector<int16_t>& b, int channels, int maxLag) {
+    double best = -1e9;
+    for (int lag = -maxLag; lag <= maxLag; lag++) {
+        double signal = 0, noise = 0;
+        long shift = (long)lag * channels;
+        for (size_t i = 0; i < a.size(); i += 7) {
+            long j = (long)i + shift;
+            if (j < 0 || j >= (long)b.size()) continue;
+            signal += (double)a[i] * a[i];
+            double d = (double)a[i] - b[(size_t)j];
+            noise += d * d;
+        }
+        if (signal > 0) best = std::max(best, 10 * std::log10(signal / (noise + 1e-9)));
+    }
+    return best;
+}
+
+TEST_F(SoundDecoders, OggVorbisEqualsTheVorbisDecoder) {
+    struct Case {
+        int channels, rate;
+        double seconds;
+        long frames;
+    } cases[] = {{2, 44100, 1.3, 57330}, {1, 22050, 0.77, 16979}};
+    for (const Case& c : cases) {
+        std::string source = MakeSource("ogg_source.wav", c.channels, c.rate, c.seconds);
+        std::string ogg = temp.File("tone.ogg");
+        ASSERT_EQ(RunCommand("oggenc -Q -q 3 -o '" + ogg + "' '" + source + "'"), 0);
+        std::vector<uint8_t> reference = Decode("oggdec -Q -R -o - '" + ogg + "'");
+        LoadedSound sound = LoadThroughDevice(ogg);
+        ASSERT_NE(sound.handle, -1);
+        EXPECT_EQ(sound.format.formatTag, 1);
+        EXPECT_EQ(sound.format.channels, c.channels);
+        EXPECT_EQ(sound.format.samplesPerSecond, (uint32_t)c.rate);
+        EXPECT_EQ(sound.format.bitsPerSample, 16);
+        // ceiling(seconds x bytes per second), the encoder having kept every frame.
+        EXPECT_EQ(sound.bytes.size(), (size_t)c.frames * 2 * c.channels);
+        EXPECT_TRUE(sound.bytes == reference) << "PCM differs from oggdec's, " << sound.bytes.size() << " vs "
+                                              << reference.size() << " bytes";
+        DeleteSoundHandle(sound.handle);
+    }
+}
+
+TEST_F(SoundDecoders, Mp3MatchesReferenceDecoders) {
+    std::string stereo44 = MakeSource("s44.wav", 2, 44100, 2.0);
+    std::string mono44 = MakeSource("m44.wav", 1, 44100, 1.5);
+    std::string stereo22 = MakeSource("s22.wav", 2, 22050, 2.0);
+    std::string mono16 = MakeSource("m16.wav", 1, 16000, 1.5);
+    struct Case {
+        const char* name;
+        std::string source;
+        std::string options;
+        int channels, rate;
+    } cases[] = {
+        {"cbr_tags.mp3", stereo44, "-b 128 --add-id3v2 --tt Title --ta Artist", 2, 44100},  // ID3v2 and ID3v1
+        {"vbr_mono.mp3", mono44, "-V 5", 1, 44100},
+        {"mpeg2_stereo.mp3", stereo22, "-b 64 --id3v1-only --tt Title", 2, 22050},
+        {"mpeg2_vbr_mono.mp3", mono16, "-V 6 --id3v2-only --tt Title", 1, 16000},
+    };
+    for (const Case& c : cases) {
+        std::string mp3 = temp.File(c.name);
+        ASSERT_EQ(RunCommand("lame --quiet " + c.options + " '" + c.source + "' '" + mp3 + "'"), 0) << c.name;
+        LoadedSound sound = LoadThroughDevice(mp3);
+        ASSERT_NE(sound.handle, -1) << c.name;
+        EXPECT_EQ(sound.format.channels, c.channels) << c.name;
+        EXPECT_EQ(sound.format.samplesPerSecond, (uint32_t)c.rate) << c.name;
+        EXPECT_EQ(sound.format.bitsPerSample, 16);
+        std::vector<int16_t> ours = ToSamples(sound.bytes);
+        DeleteSoundHandle(sound.handle);
+
+        // mpg123 trims the encoder delay and padding as the loader does.
+        std::vector<int16_t> viaMpg123 = ToSamples(Decode("mpg123 -q -s '" + mp3 + "'"));
+        EXPECT_NEAR((double)ours.size(), (double)viaMpg123.size(), 0) << c.name;
+        EXPECT_LE(MaxDifference(ours, viaMpg123), 1) << c.name;
+
+        // ffmpeg's decoder rounds differently and may trim otherwise.
+        std::vector<int16_t> viaFfmpeg = ToSamples(Decode("ffmpeg -v quiet -i '" + mp3 + "' -f s16le -"));
+        EXPECT_NEAR((double)ours.size() / c.channels, (double)viaFfmpeg.size() / c.channels, 1152) << c.name;
+        EXPECT_GT(AlignedSnr(viaFfmpeg, ours, c.channels, 1200), 40.0) << c.name;
+    }
+}
+
+TEST_F(SoundDecoders, Mp3RecordOfA128kStereoFile) {
+    std::string source = MakeSource("r.wav", 2, 44100, 0.5);
+    std::string mp3 = temp.File("r.mp3");
+    ASSERT_EQ(RunCommand("lame --quiet -b 128 '" + source + "' '" + mp3 + "'"), 0);
+    std::vector<uint8_t> file = ReadWholeFile(mp3);
+    ASSERT_GT(file.size(), 4u);
+    MemorySoundStream stream;
+    SoundDataSource src;
+    OpenMemorySoundSource(&stream, file.data(), file.size(), &src);
+    uint8_t* record = nullptr;
+    uint32_t recordBytes = 0, dataBytes = 0;
+    ASSERT_EQ(ProbeMp3Stream(&src, &record, &recordBytes, &dataBytes), 0);
+    std::vector<uint8_t> r(record, record + recordBytes);
+    free(record);
+    size_t first = stream.position;
+    int padding = (file[first + 2] >> 1) & 1;
+    EXPECT_EQ(r[2], 2);
+    EXPECT_EQ(r[4] | (r[5] << 8) | (r[6] << 16), 44100);
+    EXPECT_EQ(r[8] | (r[9] << 8), 16000);
+    EXPECT_EQ(r[24] | (r[25] << 8), 421 + padding);
+    EXPECT_EQ(dataBytes, file.size());
+}
+
+TEST_F(SoundDecoders, CompressedWaveMatchesSox) {
+    std::string speech = MakeSource("speech.wav", 1, 8000, 1.7);
+    std::string music = MakeSource("music.wav", 2, 44100, 0.9);
+    std::string three = MakeSource("three.wav", 3, 32000, 0.6);
+    struct Case {
+        const char* name;
+        std::string source;
+        std::string encoding;
+        size_t blockFrames;  // frames the two decoders may part by at the end
+    } cases[] = {
+        {"ms_adpcm.wav", music, "-e ms-adpcm", 2048},
+        {"ima_adpcm.wav", music, "-e ima-adpcm", 2048},
+        {"ms_adpcm_mono.wav", speech, "-e ms-adpcm", 2048},
+        {"ima_adpcm_mono.wav", speech, "-e ima-adpcm", 2048},
+        {"alaw.wav", speech, "-e a-law", 0},
+        {"mulaw.wav", music, "-e u-law", 0},
+        {"gsm.wav", speech, "-e gsm-full-rate", 320},
+        {"float.wav", music, "-e floating-point -b 32", 0},
+        {"extensible.wav", three, "-e signed-integer -b 16", 0},  // three channels: EXTENSIBLE
+        {"extensible_float.wav", three, "-e floating-point -b 32", 0},
+    };
+    for (const Case& c : cases) {
+        std::string wav = temp.File(c.name);
+        ASSERT_EQ(RunCommand("sox -D '" + c.source + "' " + c.encoding + " '" + wav + "' 2>/dev/null"), 0) << c.name;
+        std::vector<uint8_t> file = ReadWholeFile(wav);
+        int tag = file[20] | (file[21] << 8);
+        LoadedSound sound = LoadThroughDevice(wav);
+        ASSERT_NE(sound.handle, -1) << c.name << " tag " << tag;
+        EXPECT_EQ(sound.format.formatTag, 1) << c.name;
+        EXPECT_EQ(sound.format.bitsPerSample, 16) << c.name;
+        std::vector<int16_t> ours = ToSamples(sound.bytes);
+        DeleteSoundHandle(sound.handle);
+        std::vector<int16_t> viaSox = ToSamples(Decode("sox -D '" + wav + "' -t s16 -"));
+        int channels = sound.format.channels;
+        EXPECT_NEAR((double)ours.size() / channels, (double)viaSox.size() / channels, (double)c.blockFrames)
+            << c.name;
+        int worst = MaxDifference(ours, viaSox);
+        EXPECT_LE(worst, 1) << c.name << " tag " << tag;
+        if (worst > 1) {
+            for (size_t i = 0; i < ours.size() && i < viaSox.size(); i++) {
+                if (std::abs(ours[i] - viaSox[i]) > 1) {
+                    ADD_FAILURE() << "first at " << i << ": " << ours[i] << " vs " << viaSox[i];
+                    break;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
