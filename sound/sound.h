@@ -39,4 +39,9 @@ int IsSoundHandlePlaying(int handle);
 int SetSoundHandleFrequency(int frequency, int handle);
 int DeleteSoundHandle(int handle);
 
+// A sound holding a sine tone of about frequency Hz (16-bit mono, 44100 Hz, a
+// quarter of full scale), milliseconds long and made of whole periods, so that
+// PLAY_LOOP sounds it without a seam. Handle, or -1 without a device.
+int MakeToneSound(int frequency, int milliseconds);
+
 int LoadSoundFile(const char* path);

@@ -5,6 +5,7 @@
 // several times at once. Handle = SOUND_HANDLE_BASE + slot. Every operation
 // checks the device and the handle first and returns -1 without a word when
 // either is missing.
+#include <cmath>
 #include <cstdlib>
 
 #include "core/core.h"
@@ -214,4 +215,33 @@ int UnlockSoundBuffer(int handle, int index, void* part1, int bytes1, void* part
     int buffer = GetSoundBufferId(handle, index);
     if (!buffer || bytes1 < 0 || bytes2 < 0) return -1;
     return PLATFORM.sound->Unlock(buffer, part1, (uint32_t)bytes1, part2, (uint32_t)bytes2);
+}
+
+// ---- Tone ----
+
+int MakeToneSound(int frequency, int milliseconds) {
+    const int rate = 44100;  // Hz
+    if (!IsSoundDeviceOpen() || frequency <= 0 || frequency >= rate / 2 || milliseconds <= 0 ||
+        milliseconds > 60000) {
+        return -1;
+    }
+    int frames = (int)((int64_t)milliseconds * rate / 1000);
+    // Whole periods: the tone's frequency moves a little so that the end meets the start.
+    int64_t periods = ((int64_t)frequency * milliseconds + 500) / 1000;
+    if (frames < 2 || periods < 1) return -1;
+    WaveFormat format = {WAVE_FORMAT_PCM, 1, (uint32_t)rate, (uint32_t)rate * 2, 2, 16, 0};
+    int handle = AddSoundData();
+    void* part1 = nullptr;
+    int bytes1 = 0;
+    if (CreateSoundBuffers(&format, frames * 2, 1, handle) != 0 ||
+        LockSoundBuffer(handle, 0, 0, frames * 2, &part1, &bytes1, nullptr, nullptr) != 0) {
+        DeleteSoundHandle(handle);
+        return -1;
+    }
+    int16_t* samples = (int16_t*)part1;
+    for (int i = 0; i < bytes1 / 2; i++) {
+        samples[i] = (int16_t)lrint(8192 * sin(2 * M_PI * (double)periods * i / frames));
+    }
+    UnlockSoundBuffer(handle, 0, part1, bytes1, nullptr, 0);
+    return handle;
 }

@@ -311,3 +311,18 @@ TEST_F(PlaybackTest, DefaultDeviceReportsItsOutputs) {
     EXPECT_EQ(StopSoundHandle(handle), 0);
     EXPECT_EQ(IsSoundHandlePlaying(handle), 0);
 }
+
+TEST_F(PlaybackTest, ToneLoopsWithoutASeam) {
+    int handle = MakeToneSound(440, 250);
+    ASSERT_GE(handle, 0);
+    ASSERT_EQ(PlaySoundHandle(handle, PLAY_LOOP), 0);
+    std::vector<float> out = Render(RATE);  // four times round the loop
+    double fitted = 0;
+    EXPECT_GT(MeasureSinad(out, RATE, 440, &fitted), 80);
+    EXPECT_NEAR(fitted, 440, 2);
+    EXPECT_NEAR(RmsLevel(out), 0.25 / sqrt(2), 0.002);
+    EXPECT_EQ(MakeToneSound(0, 250), -1);
+    EXPECT_EQ(MakeToneSound(30000, 250), -1);
+    EndSoundDevice();
+    EXPECT_EQ(MakeToneSound(440, 250), -1);
+}
