@@ -10,6 +10,7 @@
 #include "core/core_internal.h"
 #include "input/input.h"
 #include "platform/platform.h"
+#include "sound/sound.h"
 
 namespace {
 
@@ -40,8 +41,9 @@ void PumpUntilEnd(void) {
 }
 
 void RunShutDownSequence(void) {
-    // Screen and sound device join here as they are built; input comes between them.
+    // The screen joins here, ahead of input, as it is built.
     EndInput();
+    EndSoundDevice();
 
     const MainWindowState* window = GetMainWindowState();
     if (window->hasWindow && !window->destroyed) {
@@ -94,6 +96,7 @@ int InitLibrary(void) {
 
     if (InitMainWindow() == -1) return FailInitLibrary();
     if (InitInput() == -1) return FailInitLibrary();
+    InitSoundDevice();  // a machine without sound output still runs
 
     WriteLog("文字コードバッファの初期化を行います... ");
     WriteLog("完了しました\n");
