@@ -21,10 +21,12 @@
 #endif
 
 #include "platform/platform.h"
+#include "platform/sdl2/sdl2_internal.h"
 
 namespace {
 
 enum { UTF8_BUFFER_SIZE = 4096 };  // bytes; longer texts get a buffer of their own
+enum { VIDEO_START_TRIES = 5, VIDEO_RETRY_PAUSE_MS = 20 };
 
 // Converts a Shift-JIS text to UTF-8 and writes it to standard error. A
 // Shift-JIS character takes at most 3 bytes in UTF-8.
@@ -125,8 +127,7 @@ int Sdl2GetOsRelease(char* buffer, int size) {
 // can run. Video that is already running is left alone.
 int Sdl2CanStartMediaLayer(void) {
     if (SDL_WasInit(SDL_INIT_VIDEO) != 0) return 1;
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return 0;
+    if (StartSdl2Video(SDL_INIT_VIDEO) != 0) return 0;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return 1;
 }
@@ -206,6 +207,26 @@ uint64_t Sdl2ReadTimeStampCounter(void) {
 }
 
 }  // namespace
+
+int StartSdl2Video(uint32_t flags) {
+    // Ctrl+C must end the process as usual: SDL would turn it into a quit
+    // event, which the message translation ignores.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // Only drivers that put a window on a screen. Left to itself SDL ends its
+    // search with the offscreen driver, which always starts, and the gate would
+    // pass on a machine without a display. SDL_VIDEODRIVER still decides.
+    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "x11,wayland", SDL_HINT_DEFAULT);
+    // An X server refuses a few percent of connections made right after
+    // another client left (EAGAIN, ECONNRESET): a display that is there gets
+    // a few more tries.
+    const char* display = getenv("DISPLAY");
+    int tries = display != nullptr && *display != '\0' ? VIDEO_START_TRIES : 1;
+    for (int i = 0; i < tries; i++) {
+        if (i > 0) Sdl2Sleep(VIDEO_RETRY_PAUSE_MS);
+        if (SDL_InitSubSystem(flags) == 0) return 0;
+    }
+    return -1;
+}
 
 const PlatformSystemOps SDL2_SYSTEM_OPS = {
     Sdl2GetCurrentDir, Sdl2SetCurrentDir, Sdl2WriteDebugOutput, Sdl2ShowErrorBox,

@@ -22,6 +22,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/sdl2/sdl2_internal.h"
 
 namespace {
 
@@ -45,9 +46,6 @@ struct Sdl2WindowState {
 
 Sdl2WindowState W = {nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, 0, {}};
 
-// Ctrl+C must end the process as usual: SDL would turn it into a quit event
-// that the message translation ignores.
-void PrepareSdl(void) { SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1"); }
 
 void ReadDesktop(int* width, int* height, int* colorBits, int* ok) {
     SDL_DisplayMode mode;
@@ -197,8 +195,7 @@ int Sdl2IsOtherInstanceRunning(const char* className) {
 
 // Called before the class exists: holds the video subsystem just for the query.
 int Sdl2GetDesktopMode(int* width, int* height, int* colorBits) {
-    PrepareSdl();
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return -1;
+    if (StartSdl2Video(SDL_INIT_VIDEO) != 0) return -1;
     int ok;
     ReadDesktop(width, height, colorBits, &ok);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -207,8 +204,7 @@ int Sdl2GetDesktopMode(int* width, int* height, int* colorBits) {
 
 int Sdl2RegisterWindowClass(const char*) {
     if (W.classRegistered) return -1;  // one class, registered once
-    PrepareSdl();
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return -1;
+    if (StartSdl2Video(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return -1;
     W.classRegistered = 1;
     RememberDesktop();
     return 0;
