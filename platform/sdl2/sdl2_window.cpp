@@ -32,7 +32,8 @@ struct Sdl2WindowState {
     SDL_Window* window;
     uint32_t windowId;       // SDL's id of the main window, 0 when there is none
     int classRegistered;     // the video subsystem is held for the class
-    // Frame widths last reported by the window manager, pixels.
+    int bordered;            // the main window has the window manager's frame
+    // Frame widths last reported by the window manager for a bordered window, pixels.
     int frameLeft, frameTop, frameRight, frameBottom;
     int clientWidth, clientHeight;  // client size last reported by WM_SIZE, pixels
     // Desktop mode last seen, to notice a change.
@@ -44,7 +45,7 @@ struct Sdl2WindowState {
     char instanceName[96];
 };
 
-Sdl2WindowState W = {nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, 0, {}};
+Sdl2WindowState W = {nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, 0, {}};
 
 
 void ReadDesktop(int* width, int* height, int* colorBits, int* ok) {
@@ -61,16 +62,37 @@ void RememberDesktop(void) {
     ReadDesktop(&W.desktopWidth, &W.desktopHeight, &W.desktopColorBits, &W.haveDesktop);
 }
 
-// Takes the frame widths the window manager reports now; keeps the last known
-// ones when it reports none.
+// Takes the frame widths the window manager reports now for the bordered main
+// window; keeps the last known ones when it reports none.
 void UpdateFrame(void) {
-    if (W.window == nullptr) return;
+    if (W.window == nullptr || !W.bordered) return;
     int top = 0, left = 0, bottom = 0, right = 0;
     if (SDL_GetWindowBordersSize(W.window, &top, &left, &bottom, &right) != 0) return;
     W.frameLeft = left;
     W.frameTop = top;
     W.frameRight = right;
     W.frameBottom = bottom;
+}
+
+// The frame around a client area: the last known one when bordered, else none.
+PlatformRect FrameOf(int bordered) {
+    if (!bordered) return PlatformRect{0, 0, 0, 0};
+    return PlatformRect{W.frameLeft, W.frameTop, W.frameRight, W.frameBottom};
+}
+
+// A window rectangle less its frame: the client rectangle.
+PlatformRect ClientOf(const PlatformRect& windowRect, int bordered) {
+    PlatformRect frame = FrameOf(bordered);
+    return PlatformRect{windowRect.left + frame.left, windowRect.top + frame.top,
+                        windowRect.right - frame.right, windowRect.bottom - frame.bottom};
+}
+
+void GrowByFrame(PlatformRect* rect, int bordered) {
+    PlatformRect frame = FrameOf(bordered);
+    rect->left -= frame.left;
+    rect->top -= frame.top;
+    rect->right += frame.right;
+    rect->bottom += frame.bottom;
 }
 
 void Post(uint32_t message, int64_t wParam, int64_t lParam) {
@@ -215,6 +237,7 @@ void Sdl2DestroyMainWindow(void) {
     SDL_DestroyWindow(W.window);
     W.window = nullptr;
     W.windowId = 0;
+    W.bordered = 0;
 }
 
 void Sdl2UnregisterWindowClass(const char*) {
@@ -226,13 +249,10 @@ void Sdl2UnregisterWindowClass(const char*) {
     W.haveDesktop = 0;
 }
 
-void Sdl2AdjustWindowRect(PlatformRect* rect, int, int) {
+void Sdl2AdjustWindowRect(PlatformRect* rect, int windowed, int) {
     // No menu bars on this platform, so no allowance for one.
     UpdateFrame();
-    rect->left -= W.frameLeft;
-    rect->top -= W.frameTop;
-    rect->right += W.frameRight;
-    rect->bottom += W.frameBottom;
+    GrowByFrame(rect, windowed);
 }
 
 void ConvertTitle(const char* title, char* utf8) {
@@ -241,16 +261,16 @@ void ConvertTitle(const char* title, char* utf8) {
 
 int Sdl2CreateMainWindow(const char* title, int windowed, const PlatformRect* windowRect) {
     if (!W.classRegistered || W.window != nullptr) return -1;
-    int x = windowRect->left + W.frameLeft;
-    int y = windowRect->top + W.frameTop;
-    int width = windowRect->right - windowRect->left - W.frameLeft - W.frameRight;
-    int height = windowRect->bottom - windowRect->top - W.frameTop - W.frameBottom;
+    PlatformRect client = ClientOf(*windowRect, windowed);
+    int width = client.right - client.left;
+    int height = client.bottom - client.top;
     if (width <= 0 || height <= 0) return -1;
     char utf8[TITLE_UTF8_SIZE];
     ConvertTitle(title, utf8);
     uint32_t flags = SDL_WINDOW_HIDDEN | (windowed ? 0 : SDL_WINDOW_BORDERLESS);
-    W.window = SDL_CreateWindow(utf8, x, y, width, height, flags);
+    W.window = SDL_CreateWindow(utf8, client.left, client.top, width, height, flags);
     if (W.window == nullptr) return -1;
+    W.bordered = windowed != 0;
     W.windowId = SDL_GetWindowID(W.window);
     W.clientWidth = width;
     W.clientHeight = height;
@@ -286,20 +306,17 @@ int Sdl2GetClientRect(PlatformRect* rect) {
 int Sdl2GetWindowRect(PlatformRect* rect) {
     if (Sdl2GetClientRect(rect) != 0) return -1;
     UpdateFrame();
-    rect->left -= W.frameLeft;
-    rect->top -= W.frameTop;
-    rect->right += W.frameRight;
-    rect->bottom += W.frameBottom;
+    GrowByFrame(rect, W.bordered);
     return 0;
 }
 
 void Sdl2MoveMainWindow(const PlatformRect* windowRect) {
     if (W.window == nullptr) return;
     UpdateFrame();
-    int x = windowRect->left + W.frameLeft;
-    int y = windowRect->top + W.frameTop;
-    int width = windowRect->right - windowRect->left - W.frameLeft - W.frameRight;
-    int height = windowRect->bottom - windowRect->top - W.frameTop - W.frameBottom;
+    PlatformRect client = ClientOf(*windowRect, W.bordered);
+    int x = client.left, y = client.top;
+    int width = client.right - client.left;
+    int height = client.bottom - client.top;
     if (width <= 0 || height <= 0) return;
     // Unchanged values are not requested again: each request waits for the X
     // server's answer.
@@ -313,6 +330,7 @@ void Sdl2MoveMainWindow(const PlatformRect* windowRect) {
 void Sdl2SetWindowStyle(int windowed) {
     if (W.window == nullptr) return;
     SDL_SetWindowBordered(W.window, windowed ? SDL_TRUE : SDL_FALSE);
+    W.bordered = windowed != 0;
 }
 
 void Sdl2RaiseMainWindow(void) {
