@@ -47,7 +47,6 @@ struct Sdl2WindowState {
 
 Sdl2WindowState W = {nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, 0, {}};
 
-
 void ReadDesktop(int* width, int* height, int* colorBits, int* ok) {
     SDL_DisplayMode mode;
     *ok = SDL_GetDesktopDisplayMode(0, &mode) == 0;
@@ -238,6 +237,11 @@ void Sdl2DestroyMainWindow(void) {
     W.window = nullptr;
     W.windowId = 0;
     W.bordered = 0;
+    // What was still queued for the window dies with it; a later window of
+    // this process must not receive it.
+    PlatformMessage stale;
+    while (PopPlatformMessage(MESSAGE_QUEUE_WINDOW, &stale)) {
+    }
 }
 
 void Sdl2UnregisterWindowClass(const char*) {

@@ -251,6 +251,15 @@ TEST_F(Sdl2Window, PostedMessagesAndTheCloseButtonComeBackThroughPeek) {
         Collect(3000, [](const std::vector<PlatformMessage>& m) { return Count(m, WM_CLOSE) > 0; });
     EXPECT_EQ(Count(messages, WM_CLOSE), 1);
     EXPECT_EQ(Count(messages, WM_QUIT), 0) << "the close button only asks";
+
+    // Destroying the window drops what was queued for it, not the thread's messages.
+    PlatformMessage move = {WM_MOVE, 0, 0};
+    SDL2_WINDOW_OPS.PostMessage(MESSAGE_QUEUE_WINDOW, &move);
+    SDL2_WINDOW_OPS.PostMessage(MESSAGE_QUEUE_THREAD, &quit);
+    SDL2_WINDOW_OPS.DestroyMainWindow();
+    EXPECT_EQ(SDL2_WINDOW_OPS.PeekMessage(MESSAGE_QUEUE_WINDOW, &message), 0);
+    ASSERT_EQ(SDL2_WINDOW_OPS.PeekMessage(MESSAGE_QUEUE_THREAD, &message), 1);
+    EXPECT_EQ(message.message, (uint32_t)WM_QUIT);
 }
 
 TEST_F(Sdl2Window, FocusBecomesActivationMessages) {
