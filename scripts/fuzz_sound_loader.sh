@@ -61,8 +61,9 @@ if [ ! -e "$SEEDS/.made" ]; then
   touch "$SEEDS/.made"
 fi
 
-# The corpus's small malformed files join the seeds, read in place.
-EXTRA=()
+# Inputs once found failing, and the corpus's small malformed files, join the
+# seeds, read in place.
+EXTRA=("$ROOT/tests/fuzz/regressions")
 if [ -d "$SHARED/corpus/malformed" ]; then
   for d in "$SHARED"/corpus/malformed/*/*/; do EXTRA+=("$d"); done
 fi

@@ -27,9 +27,8 @@ enum { CODEC_KIND_MPEG = 1, CODEC_KIND_SNDFILE = 2 };
 // record at most this long), "data" chunk header.
 enum { MAX_FORMAT_RECORD_BYTES = 1024, MAX_WAVE_HEADER_BYTES = 12 + 8 + MAX_FORMAT_RECORD_BYTES + 2 + 8 };
 
-// Extra samples (per channel) allowed past the decoder's own count: a frame
-// or two of rounding when the stream changes rate or mode on the way.
-enum { MPEG_OUTPUT_MARGIN_FRAMES = 4608 };
+// Decoder calls in a row without output before a conversion gives up.
+enum { MPEG_IDLE_CALLS = 64 };
 
 // Float samples converted per step (any channel count up to 65535 fits).
 enum { FLOAT_CHUNK_SAMPLES = 65536 };
@@ -127,7 +126,8 @@ off_t SeekMpegBlock(void* handle, off_t offset, int origin) {
     PlatformCodecStream* stream = (PlatformCodecStream*)handle;
     int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? stream->position : stream->sourceBytes;
     int64_t target = base + (int64_t)offset;
-    if (target < 0 || target > (int64_t)stream->sourceBytes) return -1;
+    // Like a file: any position from 0 on, past the end too.
+    if (target < 0) return -1;
     stream->position = target;
     return (off_t)target;
 }
@@ -143,13 +143,16 @@ int OpenMpeg(PlatformCodecStream* stream) {
     stream->mpeg = mpg123_new(nullptr, &error);
     if (stream->mpeg == nullptr) return -1;
     mpg123_param(stream->mpeg, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
+    // 16-bit output in the stream's channel count (the decoder mixes or
+    // doubles channels of frames that differ) at any rate it knows. Allowing
+    // a single rate makes the decoder resample, and its resampler can hang on
+    // damaged streams; a change of rate ends the conversion instead.
     mpg123_format_none(stream->mpeg);
     int channels = stream->channels == 1 ? MPG123_MONO : MPG123_STEREO;
-    if (mpg123_format(stream->mpeg, (long)stream->rate, channels, MPG123_ENC_SIGNED_16) != MPG123_OK) {
-        mpg123_delete(stream->mpeg);
-        stream->mpeg = nullptr;
-        return -1;
-    }
+    const long* rates = nullptr;
+    size_t rateCount = 0;
+    mpg123_rates(&rates, &rateCount);
+    for (size_t i = 0; i < rateCount; i++) mpg123_format(stream->mpeg, rates[i], channels, MPG123_ENC_SIGNED_16);
     if (mpg123_replace_reader_handle(stream->mpeg, ReadMpegBlock, SeekMpegBlock, nullptr) != MPG123_OK) {
         mpg123_delete(stream->mpeg);
         stream->mpeg = nullptr;
@@ -167,15 +170,68 @@ int StartMpegBlock(PlatformCodecStream* stream, const uint8_t* source, uint32_t 
     return mpg123_open_handle(stream->mpeg, stream) == MPG123_OK ? 0 : -1;
 }
 
+// kbit/s by [MPEG-1 or not][layer I..III][bitrate index 0..14].
+const int MPEG_BITRATES[2][3][15] = {
+    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}},
+    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+};
+// Hz by [version bits 0 (2.5), 2 (2), 3 (1)][rate index].
+const int MPEG_RATES[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+
+// An upper bound of the frames (per channel) the decoder can give for the
+// block: every header at outRate that holds together (11-bit sync, so MPEG
+// 2.5 too) counts with its samples, and the walk goes on after its frame.
+// Free-format frames, whose length no header tells, count nothing: the
+// decoder's output is cut at the bound.
+uint64_t CountMpegOutputFrames(const uint8_t* block, uint32_t bytes, uint32_t outRate) {
+    uint64_t frames = 0;
+    uint32_t at = 0;
+    while (at + 4 <= bytes) {
+        const uint8_t* h = block + at;
+        if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) {
+            at++;
+            continue;
+        }
+        int version = (h[1] >> 3) & 3;  // 0: 2.5, 1: reserved, 2: 2, 3: 1
+        int layerBits = (h[1] >> 1) & 3;
+        int bitrateIndex = h[2] >> 4;
+        int rateIndex = (h[2] >> 2) & 3;
+        if (version == 1 || layerBits == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3) {
+            at++;
+            continue;
+        }
+        int mpeg1 = version == 3;
+        int layer = 4 - layerBits;
+        int bitrate = MPEG_BITRATES[mpeg1][layer - 1][bitrateIndex];
+        int rate = MPEG_RATES[version][rateIndex];
+        int padding = (h[2] >> 1) & 1;
+        uint32_t length;
+        int samples;
+        if (layer == 1) {
+            length = (uint32_t)((12000 * bitrate / rate + padding) * 4);
+            samples = 384;
+        } else if (layer == 3 && !mpeg1) {
+            length = (uint32_t)(72000 * bitrate / rate + padding);
+            samples = 576;
+        } else {
+            length = (uint32_t)(144000 * bitrate / rate + padding);
+            samples = 1152;
+        }
+        // Frames at another rate end the conversion, but may stand first.
+        if ((uint32_t)rate == outRate) frames += (uint64_t)samples;
+        at += length > 4 ? length : 4;
+    }
+    return frames;
+}
+
 int GetMpegOutputSize(PlatformCodecStream* stream, const uint8_t* source, uint32_t bytes,
                       uint32_t* pcmBytes) {
-    if (StartMpegBlock(stream, source, bytes) != 0) return -1;
-    // A scan reads every frame header (no decoding) and leaves the decoder at
-    // the start; the length then counts the samples after gapless trimming.
-    int64_t samples = 0;
-    if (mpg123_scan(stream->mpeg) == MPG123_OK) samples = mpg123_length(stream->mpeg);
-    if (samples < 0) samples = 0;
-    uint64_t total = ((uint64_t)samples + MPEG_OUTPUT_MARGIN_FRAMES) * stream->channels * 2;
+    uint64_t frames = CountMpegOutputFrames(source, bytes, stream->rate);
+    uint64_t total = frames * stream->channels * 2;
     if (total > (uint64_t)INT_MAX) total = (uint64_t)INT_MAX - (uint64_t)INT_MAX % (stream->channels * 2u);
     *pcmBytes = (uint32_t)total;
     return 0;
@@ -187,16 +243,23 @@ int ConvertMpeg(PlatformCodecStream* stream, const uint8_t* source, uint32_t byt
         if (StartMpegBlock(stream, source, bytes) != 0) return -1;
     }
     uint32_t filled = 0;
-    for (;;) {
+    int idle = 0;  // calls in a row that gave nothing
+    while (filled < capacity && idle < MPEG_IDLE_CALLS) {
         size_t done = 0;
         int result = mpg123_read(stream->mpeg, pcm + filled, capacity - filled, &done);
         filled += (uint32_t)done;
-        if (result == MPG123_NEW_FORMAT || (result == MPG123_OK && done > 0)) {
-            if (filled >= capacity) break;
+        idle = done > 0 ? 0 : idle + 1;
+        if (result == MPG123_NEW_FORMAT) {
+            long rate = 0;
+            int channelCount = 0, encoding = 0;
+            mpg123_getformat(stream->mpeg, &rate, &channelCount, &encoding);
+            if (rate != (long)stream->rate || channelCount != stream->channels || encoding != MPG123_ENC_SIGNED_16) {
+                break;
+            }
             continue;
         }
         // Done, or a stream that cannot go on: what was decoded stands.
-        break;
+        if (result != MPG123_OK) break;
     }
     *used = filled;
     return 0;
@@ -367,7 +430,7 @@ int CodecOpenStream(const uint8_t* sourceFormat, uint32_t sourceFormatBytes, con
     if (CodecSuggestFormat(sourceFormat, sourceFormatBytes, suggested) != 0) return -1;
     // Only the suggested format is produced.
     if (memcmp(suggested, pcmFormat, CODEC_PCM_FORMAT_BYTES) != 0) return -1;
-    SourceFormat format;
+    SourceFormat format = {};
     ParseSourceFormat(sourceFormat, sourceFormatBytes, &format);
     if (!IsMpegTag(format.tag) && sourceFormatBytes > MAX_FORMAT_RECORD_BYTES) return -1;
 

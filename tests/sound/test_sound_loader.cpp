@@ -247,6 +247,21 @@ TEST(MpegProbe, Mpeg2Layer2FramesHaveTheMpeg1Length) {
     EXPECT_EQ(U16(p.record, 24), 388u);
 }
 
+TEST(FuzzRegressions, EachInputDecodesOrIsRefused) {
+    // Inputs the fuzzer once found hanging or crashing the decode path.
+    std::string dir = std::string(RAVLIN_SOURCE_DIR) + "/tests/fuzz/regressions";
+    std::vector<std::string> names = {"mpeg-layer1-huge-gapless-count.bin"};
+    for (const std::string& name : names) {
+        std::vector<uint8_t> bytes = ReadWholeFile(dir + "/" + name);
+        ASSERT_FALSE(bytes.empty()) << name;
+        MemoryDecode d = DecodeBytes(bytes);
+        if (d.result == 0) {
+            EXPECT_EQ(d.sound.pcmBytes % d.sound.format.blockAlign, 0u);
+            FreeDecodedSound(&d.sound);
+        }
+    }
+}
+
 // ---- RIFF WAVE ----
 
 TEST(RiffWalk, FormatRecordAndChunks) {

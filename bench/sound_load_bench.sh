@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# sound_load_bench.sh: load time of a five-minute file in each format against
+# command-line decoders of the same file, in one run, as ratios (ours / theirs;
+# below 1 is faster), and the peak memory of one load against file + PCM.
+# Goals: MP3 and Ogg within 1.1 x of mpg123 and oggdec; peak memory at most
+# file + 2 x PCM + 20 MB.
+#
+#   bench/sound_load_bench.sh [seconds of sound=300]
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+LENGTH="${1:-300}"
+OUT="$ROOT/build-bench-sound"
+mkdir -p "$OUT/files"
+cmake -S "$ROOT" -B "$OUT" -DCMAKE_BUILD_TYPE=Release -DRAVLIN_BENCH=ON -DRAVLIN_TESTS=OFF >/dev/null
+cmake --build "$OUT" -j2 --target sound_load_bench >/dev/null
+BENCH="$OUT/bench/sound_load_bench"
+
+F="$OUT/files"
+if [ ! -e "$F/.made-$LENGTH" ]; then
+  # Something like music: chords, a slow sweep and some noise, in stereo.
+  sox -n -b 16 -c 2 -r 44100 "$F/source.wav" synth "$LENGTH" sine 220 sine 330 \
+    synth "$LENGTH" sine mix 100-2000 synth "$LENGTH" pinknoise mix vol 0.5 2>/dev/null
+  lame --quiet -b 192 "$F/source.wav" "$F/cbr192.mp3"
+  lame --quiet -V 2 "$F/source.wav" "$F/vbr.mp3"
+  oggenc -Q -q 5 -o "$F/q5.ogg" "$F/source.wav"
+  sox "$F/source.wav" -e ms-adpcm "$F/msadpcm.wav"
+  sox "$F/source.wav" -e ima-adpcm "$F/imaadpcm.wav"
+  touch "$F/.made-$LENGTH"
+fi
+
+# Best wall time (seconds) of three runs of a command.
+best_of_three() {
+  local best=""
+  for _ in 1 2 3; do
+    local start end t
+    start=$(date +%s.%N)
+    bash -c "$1" >/dev/null 2>&1
+    end=$(date +%s.%N)
+    t=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }')
+    if [ -z "$best" ] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$t; fi
+  done
+  echo "$best"
+}
+
+printf '%-14s %9s %9s %9s %8s %8s %10s %10s\n' file ours_s ref_s ffmpeg_s ours/ref ours/ff peak_MB budget_MB
+for name in cbr192.mp3 vbr.mp3 q5.ogg msadpcm.wav imaadpcm.wav source.wav; do
+  file="$F/$name"
+  read -r ours pcm peak < <("$BENCH" "$file" 3)
+  case "$name" in
+    *.mp3) ref=$(best_of_three "mpg123 -q -s '$file' > /dev/null") ;;
+    *.ogg) ref=$(best_of_three "oggdec -Q -R -o - '$file' > /dev/null") ;;
+    *) ref=$(best_of_three "sox '$file' -t s16 - > /dev/null") ;;
+  esac
+  ff=$(best_of_three "ffmpeg -v quiet -threads 1 -i '$file' -f s16le - > /dev/null")
+  size=$(stat -c %s "$file")
+  budget=$(( (size + 2 * pcm) / 1048576 + 20 ))
+  awk -v n="$name" -v o="$ours" -v r="$ref" -v f="$ff" -v p="$peak" -v b="$budget" \
+    'BEGIN { printf "%-14s %9.3f %9.3f %9.3f %8.2f %8.2f %10.1f %10d\n", n, o, r, f, o / r, o / f, p / 1048576, b }'
+done
+echo "reference: mpg123 -s for MP3, oggdec for Ogg, sox for WAVE; ffmpeg -f s16le for all"
