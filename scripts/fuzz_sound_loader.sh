@@ -69,5 +69,6 @@ if [ -d "$SHARED/corpus/malformed" ]; then
 fi
 
 cd "$OUT"
+export LSAN_OPTIONS="suppressions=$ROOT/tests/fuzz/lsan_sound_loader.supp:print_suppressions=0"
 "$BIN" -max_total_time="$SECONDS_TO_RUN" -timeout=1 -rss_limit_mb=2048 -malloc_limit_mb=1024 \
   -max_len=65536 -print_final_stats=1 work "$SEEDS" "${EXTRA[@]}"
