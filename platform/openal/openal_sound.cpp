@@ -39,7 +39,6 @@ enum {
     MAX_RESAMPLERS = 16,
     MIN_BUFFER_RATE = 100,     // Hz
     MAX_BUFFER_RATE = 200000,  // Hz
-    DEFAULT_OUTPUT_RATE = 44100,
 };
 
 struct OpenAlBuffer {
@@ -368,7 +367,10 @@ int Upload(OpenAlBuffer* b, const uint8_t* data) {
         std::vector<uint8_t> converted = ConvertFrames(&b->format, &layout, data, frames);
         alBufferData(b->buffer, layout.format, converted.data(), (ALsizei)converted.size(), b->format.samplesPerSecond);
     }
-    if (alGetError() != AL_NO_ERROR) return -1;
+    if (alGetError() != AL_NO_ERROR) {
+        b->attached = 0;
+        return -1;
+    }
     alSourcei(b->source, AL_BUFFER, (ALint)b->buffer);
     b->attached = 1;
     if (state == AL_PLAYING) {
@@ -398,9 +400,12 @@ int AlCreateBuffer(const WaveFormat* format, int bytes, uint32_t flags) {
     int sampleBytes = SampleBytes(format);
     if (sampleBytes == 0 || format->channels == 0 || format->blockAlign != format->channels * sampleBytes ||
         format->samplesPerSecond < MIN_BUFFER_RATE || format->samplesPerSecond > MAX_BUFFER_RATE ||
-        bytes < (int)format->blockAlign || GetUploadLayout(format).format == 0) {
+        bytes < (int)format->blockAlign) {
         return -1;
     }
+    UploadLayout layout = GetUploadLayout(format);
+    uint64_t uploadBytes = (uint64_t)(bytes / format->blockAlign) * layout.channels * layout.sampleBytes;
+    if (layout.format == 0 || uploadBytes > INT32_MAX) return -1;
     int id = 1;
     while (id <= MAX_OPENAL_BUFFERS && AL_SOUND.buffers[id].used) id++;
     if (id > MAX_OPENAL_BUFFERS) return -1;
@@ -421,7 +426,7 @@ int AlCreateBuffer(const WaveFormat* format, int bytes, uint32_t flags) {
     // Two channels go straight to the front pair; surround layouts are
     // spread over the output's speakers, so that no channel is dropped.
     int monoOutput = AL_SOUND.loopback && AL_SOUND.loopbackChannels == 1;
-    if (AL_SOUND.hasDirectChannels && !monoOutput && GetUploadLayout(format).channels == 2) {
+    if (AL_SOUND.hasDirectChannels && !monoOutput && layout.channels == 2) {
         alSourcei(b->source, AL_DIRECT_CHANNELS_SOFT, AL_TRUE);
     }
     int resampler = AL_SOUND.resamplerOverride > 0 ? AL_SOUND.resamplerOverride - 1 : AL_SOUND.chosenResampler;
