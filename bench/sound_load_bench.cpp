@@ -1,14 +1,21 @@
-// sound_load_bench.cpp: one LoadSoundFile of the given file, timed, on the fake
-// platform and fake sound device (which keeps a copy of the PCM as a device
-// would). Prints "seconds pcm_bytes peak_rss_bytes" for sound_load_bench.sh.
+// sound_load_bench.cpp: times the load of one file, for sound_load_bench.sh.
 //
-//   sound_load_bench <file> [repeats=3]   (the best time of the repeats)
+//   sound_load_bench time <file>     best of three, in seconds: the decode path
+//                                    alone (file to PCM in memory), then the
+//                                    whole LoadSoundFile (PCM into a device
+//                                    buffer); then the PCM bytes
+//   sound_load_bench memory <file>   one LoadSoundFile: the growth of the peak
+//                                    resident memory over the start, in bytes
+//
+// The fake platform and fake sound device stand in for the machine; the fake
+// buffer keeps a copy of the PCM as a device would.
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <time.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/core.h"
 #include "platform/codec.h"
@@ -16,13 +23,65 @@
 #include "platform/fake/fake_sound.h"
 #include "platform/platform.h"
 #include "sound/sound.h"
+#include "sound/sound_loader_internal.h"
+
+namespace {
+
+double Now(void) {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+// Resident memory now (bytes).
+long ResidentBytes(void) {
+    long pages = 0, resident = 0;
+    FILE* f = fopen("/proc/self/statm", "r");
+    if (f == nullptr) return 0;
+    if (fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    fclose(f);
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+long PeakResidentBytes(void) {
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss * 1024L;
+}
+
+// Seconds of one pass of the decode path over the file.
+double TimeDecode(const char* path, uint32_t* pcmBytes) {
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) return -1;
+    SoundDataSource source = {*GetFileStreamOps(), file};
+    DecodedSound sound;
+    double start = Now();
+    int result = DecodeSoundToPcm(&source, &sound);
+    double seconds = Now() - start;
+    fclose(file);
+    if (result != 0) return -1;
+    *pcmBytes = sound.pcmBytes;
+    FreeDecodedSound(&sound);
+    return seconds;
+}
+
+double TimeLoad(const char* path) {
+    double start = Now();
+    int handle = LoadSoundFile(path);
+    double seconds = Now() - start;
+    if (handle == -1) return -1;
+    DeleteSoundHandle(handle);
+    return seconds;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        fprintf(stderr, "usage: %s <file> [repeats]\n", argv[0]);
+    if (argc < 3 || (strcmp(argv[1], "time") != 0 && strcmp(argv[1], "memory") != 0)) {
+        fprintf(stderr, "usage: %s time|memory <file>\n", argv[0]);
         return 2;
     }
-    int repeats = argc > 2 ? atoi(argv[2]) : 3;
+    const char* path = argv[2];
     char cwd[4096];
     InstallFakePlatform();
     FAKE.currentDirectory = getcwd(cwd, sizeof cwd) ? cwd : "/tmp";
@@ -34,27 +93,26 @@ int main(int argc, char** argv) {
     FAKE_SOUND.createDeviceFails = 0;
     if (InitSoundDevice() != 0) return 1;
 
-    double best = 1e9;
-    size_t pcmBytes = 0;
-    for (int i = 0; i < repeats; i++) {
-        struct timespec start, end;
-        clock_gettime(CLOCK_MONOTONIC, &start);
-        int handle = LoadSoundFile(argv[1]);
-        clock_gettime(CLOCK_MONOTONIC, &end);
-        double seconds = (double)(end.tv_sec - start.tv_sec) + (end.tv_nsec - start.tv_nsec) * 1e-9;
-        if (handle == -1) {
-            fprintf(stderr, "load failed: %s\n", argv[1]);
-            return 1;
+    int status = 0;
+    if (strcmp(argv[1], "memory") == 0) {
+        long before = ResidentBytes();
+        double seconds = TimeLoad(path);
+        if (seconds < 0) status = 1;
+        printf("%ld\n", PeakResidentBytes() - before);
+    } else {
+        double decode = 1e9, load = 1e9;
+        uint32_t pcmBytes = 0;
+        for (int i = 0; i < 3 && status == 0; i++) {
+            double d = TimeDecode(path, &pcmBytes);
+            double l = TimeLoad(path);
+            if (d < 0 || l < 0) status = 1;
+            if (d < decode) decode = d;
+            if (l < load) load = l;
         }
-        FakeSoundBuffer* buffer = FindFakeSoundBuffer(handle, 0);
-        pcmBytes = buffer != nullptr ? buffer->bytes.size() : 0;
-        DeleteSoundHandle(handle);
-        if (seconds < best) best = seconds;
+        printf("%.4f %.4f %u\n", decode, load, pcmBytes);
     }
-    struct rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    printf("%.4f %zu %ld\n", best, pcmBytes, usage.ru_maxrss * 1024L);
+    if (status != 0) fprintf(stderr, "load failed: %s\n", path);
     EndSoundDevice();
     EndLibrary();
-    return 0;
+    return status;
 }

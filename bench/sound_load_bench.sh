@@ -42,10 +42,12 @@ best_of_three() {
   echo "$best"
 }
 
-printf '%-14s %9s %9s %9s %8s %8s %10s %10s\n' file ours_s ref_s ffmpeg_s ours/ref ours/ff peak_MB budget_MB
+printf '%-13s %8s %8s %8s %8s %9s %9s %9s %9s\n' file decode_s load_s ref_s ffmpeg_s \
+  dec/ref load/ref dec/ffmpeg peak/budget
 for name in cbr192.mp3 vbr.mp3 q5.ogg msadpcm.wav imaadpcm.wav source.wav; do
   file="$F/$name"
-  read -r ours pcm peak < <("$BENCH" "$file" 3)
+  read -r decode load pcm < <("$BENCH" time "$file")
+  peak=$("$BENCH" memory "$file")
   case "$name" in
     *.mp3) ref=$(best_of_three "mpg123 -q -s '$file' > /dev/null") ;;
     *.ogg) ref=$(best_of_three "oggdec -Q -R -o - '$file' > /dev/null") ;;
@@ -53,8 +55,10 @@ for name in cbr192.mp3 vbr.mp3 q5.ogg msadpcm.wav imaadpcm.wav source.wav; do
   esac
   ff=$(best_of_three "ffmpeg -v quiet -threads 1 -i '$file' -f s16le - > /dev/null")
   size=$(stat -c %s "$file")
-  budget=$(( (size + 2 * pcm) / 1048576 + 20 ))
-  awk -v n="$name" -v o="$ours" -v r="$ref" -v f="$ff" -v p="$peak" -v b="$budget" \
-    'BEGIN { printf "%-14s %9.3f %9.3f %9.3f %8.2f %8.2f %10.1f %10d\n", n, o, r, f, o / r, o / f, p / 1048576, b }'
+  awk -v n="$name" -v d="$decode" -v l="$load" -v r="$ref" -v f="$ff" -v p="$peak" -v s="$size" -v c="$pcm" \
+    'BEGIN { budget = s + 2 * c + 20 * 1048576;
+             printf "%-13s %8.3f %8.3f %8.3f %8.3f %9.2f %9.2f %9.2f %9.2f\n", n, d, l, r, f, d / r, l / r, d / f, p / budget }'
 done
-echo "reference: mpg123 -s for MP3, oggdec for Ogg, sox for WAVE; ffmpeg -f s16le for all"
+echo "ratios: ours / reference (mpg123 -s for MP3, oggdec for Ogg, sox for WAVE), ours / ffmpeg -f s16le;"
+echo "decode = file to PCM in memory, load = LoadSoundFile including the copy into the device buffer;"
+echo "peak/budget = peak resident growth of one load / (file + 2 x PCM + 20 MB). Goals: dec/ref <= 1.1, peak/budget <= 1"
