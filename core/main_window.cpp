@@ -239,6 +239,10 @@ int ApplyWindowStyle(void) {
 
 int InitMainWindow(void) {
     ResetMainWindowState();
+    // A quit message left from an earlier run of the window must not end this one.
+    PlatformMessage stale;
+    while (PLATFORM.window->PeekMessage(MESSAGE_QUEUE_THREAD, &stale)) {
+    }
 
     WriteLog("ソフトの２重起動検査... ");
     if (PLATFORM.window->IsOtherInstanceRunning(WINDOW_CLASS_NAME)) {

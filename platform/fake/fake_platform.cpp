@@ -1,5 +1,6 @@
 // fake_platform.cpp: the fake platform services.
 #include "platform/fake/fake_platform.h"
+#include "platform/fake/fake_sound.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -245,6 +246,10 @@ void InstallFakePlatform(void) {
     PLATFORM.clock = &FAKE_CLOCK_OPS;
     PLATFORM.window = &FAKE_WINDOW_OPS;
     PLATFORM.input = &FAKE_INPUT_OPS;
+    // No sound output unless the test installs a working fake device: the
+    // same on every machine, with or without a sound card.
+    InstallFakeSoundDevice();
+    FAKE_SOUND.createDeviceFails = 1;
 }
 
 int CountFakeCalls(const char* name) {

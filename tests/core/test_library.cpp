@@ -184,3 +184,11 @@ TEST_F(LibraryTest, MissingMediaLayerShowsTheMessageAndEnds) {
     EXPECT_EQ(calls.find("CreateMainWindow"), std::string::npos);
     EXPECT_NE(calls.find("box:エラー|DirectX がインストールされていないのでここで終了します\n"), std::string::npos);
 }
+
+TEST_F(LibraryTest, LibraryStartsAgainAfterEnding) {
+    ASSERT_EQ(InitLibrary(), 0);
+    EXPECT_EQ(EndLibrary(), 0);
+    ASSERT_EQ(InitLibrary(), 0);
+    EXPECT_EQ(ProcessWindowMessages(), 0) << "the first run's quit message must not end the second";
+    EXPECT_EQ(GetMainWindowState()->quit, 0);
+}
