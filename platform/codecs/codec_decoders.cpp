@@ -27,6 +27,8 @@ enum { CODEC_KIND_MPEG = 1, CODEC_KIND_SNDFILE = 2 };
 // record at most this long), "data" chunk header.
 enum { MAX_FORMAT_RECORD_BYTES = 1024, MAX_WAVE_HEADER_BYTES = 12 + 8 + MAX_FORMAT_RECORD_BYTES + 2 + 8 };
 
+enum { GSM_BLOCK_BYTES = 65, GSM_BLOCK_SAMPLES = 320 };
+
 // Decoder calls in a row without output before a conversion gives up.
 enum { MPEG_IDLE_CALLS = 64 };
 
@@ -45,6 +47,8 @@ struct SourceFormat {
 
 struct PlatformCodecStream {
     int kind;
+    uint16_t tag;             // of the source (for EXTENSIBLE its sub-format's)
+    uint16_t blockAlign;      // of the source, bytes
     uint16_t channels;        // of the PCM given
     uint32_t rate;            // Hz
     int holding;              // the block is in the codec's hands
@@ -361,7 +365,14 @@ int GetSndfileOutputSize(PlatformCodecStream* stream, const uint8_t* source, uin
                          uint32_t* pcmBytes) {
     SF_INFO info;
     if (StartSndfileBlock(stream, source, bytes, &info) != 0) return -1;
-    uint64_t total = (uint64_t)info.frames * stream->channels * 2;
+    uint64_t frames = (uint64_t)info.frames;
+    // GSM 6.10 in WAVE: 65-byte blocks of 320 samples. The library counts a
+    // block more than the data holds; the surplus is not sound.
+    if (stream->tag == CODEC_TAG_GSM610 && stream->blockAlign == GSM_BLOCK_BYTES) {
+        uint64_t whole = (uint64_t)(bytes / GSM_BLOCK_BYTES) * GSM_BLOCK_SAMPLES;
+        if (frames > whole) frames = whole;
+    }
+    uint64_t total = frames * stream->channels * 2;
     if (total > (uint64_t)INT_MAX) total = (uint64_t)INT_MAX - (uint64_t)INT_MAX % (stream->channels * 2u);
     *pcmBytes = (uint32_t)total;
     return 0;
@@ -438,6 +449,8 @@ int CodecOpenStream(const uint8_t* sourceFormat, uint32_t sourceFormatBytes, con
     if (stream == nullptr) return -1;
     stream->channels = format.channels;
     stream->rate = format.rate;
+    stream->tag = format.tag;
+    stream->blockAlign = format.blockAlign;
     if (IsMpegTag(format.tag)) {
         stream->kind = CODEC_KIND_MPEG;
         if (OpenMpeg(stream) != 0) {

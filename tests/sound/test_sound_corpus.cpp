@@ -85,9 +85,6 @@ void ReadWaveExpectation(const std::string& text, Expectation* e) {
     } else if (std::regex_search(text, m, std::regex("^OK (\\d+) fr"))) {
         e->kind = text.find("else REJECT") != std::string::npos ? EXPECT_EITHER : EXPECT_FRAMES;
         e->frames = Number(m[1]);
-        // Block codecs: a reference decoder and ours may part on the last,
-        // partial block.
-        if (text.find("ffmpeg decode") != std::string::npos) e->tolerance = 2048;
     }
 }
 
