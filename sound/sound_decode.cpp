@@ -149,6 +149,9 @@ int DecodeOgg(SoundDataSource* source, SoundProbe* probe, long fileBytes, uint8_
     uint32_t target = probe->dataBytes;
     uint64_t first = (uint64_t)(fileBytes > 0 ? fileBytes : 0) * OGG_BYTES_PER_FILE_BYTE;
     if (first < OGG_MIN_FIRST_BLOCK) first = OGG_MIN_FIRST_BLOCK;
+    // Whole frames in every size: the decoder gives nothing for less.
+    uint64_t blockAlign = probe->format[12] | (probe->format[13] << 8);
+    first -= first % blockAlign;
     uint32_t allocated = (uint64_t)target < first ? target : (uint32_t)first;
     uint8_t* block = (uint8_t*)malloc(allocated > 0 ? allocated : 1);
     if (block == nullptr) return -1;

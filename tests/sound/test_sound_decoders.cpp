@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,53 @@ TEST_F(SoundDecoders, OggVorbisEqualsTheVorbisDecoder) {
                                               << reference.size() << " bytes";
         DeleteSoundHandle(sound.handle);
     }
+}
+
+// The Ogg page checksum: CRC-32, polynomial 0x04C11DB7, no reflection.
+uint32_t OggChecksum(const uint8_t* bytes, size_t size) {
+    uint32_t crc = 0;
+    for (size_t i = 0; i < size; i++) {
+        crc ^= (uint32_t)bytes[i] << 24;
+        for (int bit = 0; bit < 8; bit++) crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    return crc;
+}
+
+TEST_F(SoundDecoders, OggClaimingHoursGivesWhatItHolds) {
+    std::string source = MakeSource("claim.wav", 2, 44100, 1.0);
+    std::string ogg = temp.File("claim.ogg");
+    ASSERT_EQ(RunCommand("oggenc -Q -q 1 -o '" + ogg + "' '" + source + "'"), 0);
+    std::vector<uint8_t> file = ReadWholeFile(ogg);
+    // The last page's granule position says three hours (about 1.9 GB of PCM).
+    size_t last = 0;
+    for (size_t i = 0; i + 27 <= file.size(); i++) {
+        if (memcmp(&file[i], "OggS", 4) == 0) last = i;
+    }
+    size_t pageBytes = 27 + file[last + 26];
+    for (int i = 0; i < file[last + 26]; i++) pageBytes += file[last + 27 + i];
+    ASSERT_EQ(last + pageBytes, file.size());
+    uint64_t granule = 44100ull * 3600 * 3;
+    for (int i = 0; i < 8; i++) file[last + 6 + i] = (uint8_t)(granule >> (8 * i));
+    for (int i = 0; i < 4; i++) file[last + 22 + i] = 0;
+    uint32_t crc = OggChecksum(&file[last], pageBytes);
+    for (int i = 0; i < 4; i++) file[last + 22 + i] = (uint8_t)(crc >> (8 * i));
+
+    MemorySoundStream stream;
+    SoundDataSource src;
+    OpenMemorySoundSource(&stream, file.data(), file.size(), &src);
+    SoundProbe probe;
+    ASSERT_EQ(ProbeSoundFormat(&src, 1, &probe), 0);
+    ASSERT_EQ(probe.isOgg, 1);
+    EXPECT_GT(probe.dataBytes, 1800u << 20);  // the claim is believed as a length...
+    FreeSoundProbe(&probe);
+    OpenMemorySoundSource(&stream, file.data(), file.size(), &src);
+    DecodedSound sound;
+    ASSERT_EQ(DecodeSoundToPcm(&src, &sound), 0);
+    // ...but the block holds only what the decoder really gave.
+    EXPECT_GT(sound.pcmBytes, 44100u * 4 * 9 / 10);
+    EXPECT_LT(sound.pcmBytes, 44100u * 4 * 11 / 10);
+    EXPECT_EQ(sound.pcmBytes % 4, 0u);
+    FreeDecodedSound(&sound);
 }
 
 TEST_F(SoundDecoders, Mp3MatchesReferenceDecoders) {
