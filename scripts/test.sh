@@ -4,12 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
-mkdir -p build-test
-if ! { cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAVLIN_SANITIZE=ON &&
-       cmake --build build-test -j"$(nproc)"; } >build-test/build.log 2>&1; then
-  cat build-test/build.log >&2
-  exit 1
-fi
+bash scripts/build.sh build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAVLIN_SANITIZE=ON
 
 XVFB_PID=""
 cleanup() { if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi; }

@@ -195,6 +195,6 @@ TEST_F(RealWindowTest, DemonstrationEndsWithZeroOnEscapeAndOnClose) {
     std::string log = ReadLog();
     EXPECT_NE(log.find("ウインドウを閉じようとしています\r\n"), std::string::npos);
     EXPECT_NE(log.find("ＣＯＭを終了... 完了\r\n"), std::string::npos);
-    EXPECT_EQ(RunDemo(dir, SEND_CLOSE_PATH), 0);
+    EXPECT_EQ(RunDemo(dir, CLOSE_BUTTON_COMMAND), 0);
     EXPECT_NE(ReadLog().find("ウインドウを閉じようとしています\r\n"), std::string::npos);
 }
