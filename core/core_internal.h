@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-enum { START_DIRECTORY_SIZE = 260 };
+// Linux paths run far past the 260 characters of other systems: a longer
+// start directory must not lose the log or the directory restore.
+enum { START_DIRECTORY_SIZE = 4096 };
 
 // Start directory taken by InitLibrary; empty before it. The log lives there.
 const char* GetStartDirectory(void);

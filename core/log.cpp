@@ -58,7 +58,7 @@ int SetLogOutputEnabled(int flag) {
 int IsLogEnabled(void) { return !LOG.logOff; }
 
 void ResetLogFile(void) {
-    if (LOG.logOff) return;
+    if (LOG.logOff || GetStartDirectory()[0] == '\0') return;
     char path[START_DIRECTORY_SIZE + 16];
     if (BuildLogPath(path, sizeof path) == 0) {
         FILE* file = fopen(path, "wb");
@@ -96,8 +96,19 @@ int WriteLogFormat(const char* format, ...) {
     int n = vsnprintf(buffer, sizeof buffer - 1, format, args);
     va_end(args);
     if (n < 0) return -1;
-    // A longer text is cut, keeping room for the line end this call adds.
+    // A longer text is cut, keeping room for the line end this call adds, and
+    // never between the two bytes of a Shift-JIS character.
     size_t len = strlen(buffer);
+    if ((size_t)n > len) {
+        size_t i = 0;
+        while (i < len) {
+            unsigned char c = (unsigned char)buffer[i];
+            size_t width = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
+            if (i + width > len) break;
+            i += width;
+        }
+        len = i;
+    }
     buffer[len] = '\n';
     buffer[len + 1] = '\0';
     return WriteLog(buffer);

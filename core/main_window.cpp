@@ -9,6 +9,7 @@
 #include "core/core.h"
 #include "core/core_internal.h"
 #include "platform/platform.h"
+#include "input/input.h"
 #include "screen/screen.h"
 
 namespace {
@@ -105,7 +106,16 @@ void HandleDisplayChange(int64_t wParam, int64_t lParam) {
         WINDOW.modeChangeDone = 1;
         return;
     }
-    // No surfaces are kept that a rebuild could restore, so the program closes.
+    // The screen follows the new desktop when it still fits and its depth can be
+    // kept; the restore routine is always installed (the default one from start-up).
+    int canRebuild = bits != 24 && (bits == screen->colorBits || bits != 8) && WINDOW.screenWidth <= width &&
+                     WINDOW.screenHeight <= height;
+    if (canRebuild) {
+        // Input starts again on its next query.
+        EndInput();
+        WINDOW.modeChangeDone = 1;
+        return;
+    }
     WriteLog("復元関数が登録されていないためか画面が２４ビットカラーに変更されたため終了します\n");
     WriteLog("またはスクリーンが小さすぎるためか色ビット数の違いが大きいためか終了します\n");
     PostCloseRequest();

@@ -100,6 +100,8 @@ void RegisterPads(void) {
     ExitWithError(message);
 }
 
+// The platform's key state is never "lost" to another program the way an
+// acquired device can be, so a failed read is simply no keys held.
 int ReadKeyboardState(uint8_t state[256]) {
     if (PLATFORM.input->ReadKeyboard(state) == 0) return 0;
     memset(state, 0, 256);
@@ -118,7 +120,6 @@ int InitInput(void) {
     WriteLog("DirectInputオブジェクトの取得中... ");
     if (PLATFORM.input->OpenInput() != 0) {
         WriteLog("取得に失敗\n");
-        DecreaseLogIndent();
         return -1;
     }
     WriteLog("成功\n");
@@ -182,7 +183,7 @@ int GetPadInput(int inputSource) {
         if (GetMainWindowState()->closePosted) return 0;
         return InitInput();
     }
-    int pad = (inputSource & ~INPUT_KEY) - 1;
+    int64_t pad = (int64_t)(inputSource & ~INPUT_KEY) - 1;
     if (pad < -1 || pad > 7) return 0;
 
     int result = 0;

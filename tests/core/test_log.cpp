@@ -40,6 +40,15 @@ TEST_F(LogTest, FormatKeepsItsLineEndWhenCut) {
     ASSERT_GT(log.size(), 1000u);
     EXPECT_EQ(log.substr(log.size() - 8), "\r\nnext\r\n");
     EXPECT_EQ(log.size(), 1022u + 2 + 6);  // 1022 characters, CR LF, "next" CR LF
+
+    // A cut never splits a two-byte character: "x" and 600 of them keep 510.
+    ResetLogFile();
+    std::string wide;
+    for (int i = 0; i < 600; i++) wide += "あ";
+    WriteLogFormat("x%s", wide.c_str());
+    log = ReadLog();
+    EXPECT_EQ(log.size(), 1u + 510 * 2 + 2);
+    EXPECT_EQ(log.substr(log.size() - 4), "あ\r\n");
 }
 
 TEST_F(LogTest, NothingIsWrittenBeforeStartUpOrWithTheLogOff) {

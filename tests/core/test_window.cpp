@@ -148,3 +148,18 @@ TEST_F(WindowTest, DisplayChangeThatCannotBeFollowedClosesInOrder) {
               std::string::npos);
     EXPECT_EQ(CountFakeCalls("PostClose"), 1);
 }
+
+TEST_F(WindowTest, DisplayChangeThatFitsIsFollowed) {
+    SetScreenMode(350, 120, 16, -1);
+    ASSERT_EQ(InitLibrary(), 0);
+    QueueFakeMessage(WM_DISPLAYCHANGE, 32, 800 | (600 << 16));
+    EXPECT_EQ(ProcessWindowMessages(), 0);
+    EXPECT_EQ(CountFakeCalls("PostClose"), 0);
+    EXPECT_EQ(CountFakeCalls("CloseInput"), 1);  // input starts again on its next query
+    EXPECT_EQ(ReadLog().find("復元関数"), std::string::npos);
+
+    // A desktop smaller than the screen cannot hold it.
+    QueueFakeMessage(WM_DISPLAYCHANGE, 32, 320 | (100 << 16));
+    EXPECT_EQ(ProcessWindowMessages(), -1);
+    EXPECT_EQ(CountFakeCalls("PostClose"), 1);
+}

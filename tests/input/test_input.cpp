@@ -56,6 +56,8 @@ TEST_F(InputTest, SourcesWithoutAPadOrOutOfRange) {
     EXPECT_EQ(GetPadInput(9), 0);
     EXPECT_EQ(GetPadInput(0x1009), 0);        // pad 9 does not exist: not even the keyboard
     EXPECT_EQ(GetPadInput(-5), 0);
+    EXPECT_EQ(GetPadInput(INT32_MIN), 0);
+    EXPECT_EQ(GetPadInput(INT32_MIN | 0x1000), 0);
 }
 
 TEST_F(InputTest, PadAxesHaveADeadZoneAndButtonsMapToBits) {
