@@ -86,6 +86,10 @@ struct PlatformSoundOps {
                 void** part2, uint32_t* bytes2);
     int (*Unlock)(int buffer, void* part1, uint32_t bytes1, void* part2, uint32_t bytes2);
     void (*ReleaseBuffer)(int buffer);
+    // Optional (null when the device has none): fills a buffer never locked
+    // from data of exactly its size, as Lock of the whole buffer, a copy and
+    // Unlock would, without a block of the device's own in between. 0 or -1.
+    int (*Fill)(int buffer, const void* data, uint32_t bytes);
 };
 
 extern const PlatformSoundOps OPENAL_SOUND_OPS;

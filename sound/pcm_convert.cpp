@@ -27,7 +27,7 @@ int ConvertToPcm(const uint8_t* block, uint32_t blockBytes, const uint8_t* forma
         codec->CloseStream(stream);
         return -1;
     }
-    uint8_t* output = (uint8_t*)malloc(capacity);
+    uint8_t* output = (uint8_t*)AllocateWriteOnceBlock(capacity);
     if (output == nullptr) {
         codec->CloseStream(stream);
         return -1;

@@ -8,6 +8,7 @@
 // Sizes a file states are never trusted for allocation: a block is never
 // larger than what the rest of the file can hold, and only bytes actually read
 // reach the codec or the device.
+#include <sys/mman.h>
 #include <vorbis/vorbisfile.h>
 
 #include <climits>
@@ -26,6 +27,9 @@ const uint32_t MAX_PCM_BYTES = INT_MAX;
 // reached by growing the block as the decoder really delivers PCM.
 const uint64_t OGG_BYTES_PER_FILE_BYTE = 64;
 const uint64_t OGG_MIN_FIRST_BLOCK = 4u << 20;
+// Blocks from this size on ask for huge pages of this size.
+const size_t HUGE_BLOCK_BYTES = 4u << 20;
+const size_t HUGE_PAGE_BYTES = 2u << 20;
 
 uint16_t ReadU16(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
 uint32_t ReadU32(const uint8_t* p) {
@@ -153,7 +157,7 @@ int DecodeOgg(SoundDataSource* source, SoundProbe* probe, long fileBytes, uint8_
     uint64_t blockAlign = probe->format[12] | (probe->format[13] << 8);
     first -= first % blockAlign;
     uint32_t allocated = (uint64_t)target < first ? target : (uint32_t)first;
-    uint8_t* block = (uint8_t*)malloc(allocated > 0 ? allocated : 1);
+    uint8_t* block = (uint8_t*)AllocateWriteOnceBlock(allocated > 0 ? allocated : 1);
     if (block == nullptr) return -1;
 
     uint32_t offset = 0;
@@ -193,6 +197,16 @@ int DecodeOgg(SoundDataSource* source, SoundProbe* probe, long fileBytes, uint8_
 }
 
 }  // namespace
+
+void* AllocateWriteOnceBlock(size_t bytes) {
+    void* block = malloc(bytes);
+    if (block == nullptr || bytes < HUGE_BLOCK_BYTES) return block;
+    // Only whole huge pages inside the block; a refusal costs nothing.
+    uintptr_t start = ((uintptr_t)block + HUGE_PAGE_BYTES - 1) & ~(uintptr_t)(HUGE_PAGE_BYTES - 1);
+    uintptr_t end = ((uintptr_t)block + bytes) & ~(uintptr_t)(HUGE_PAGE_BYTES - 1);
+    if (end > start) madvise((void*)start, end - start, MADV_HUGEPAGE);
+    return block;
+}
 
 void ReadWaveFormat(const uint8_t* record, WaveFormat* format) {
     format->formatTag = ReadU16(record);
@@ -303,7 +317,7 @@ int DecodeSoundToPcm(SoundDataSource* source, DecodedSound* sound) {
         uint32_t want = probe.dataBytes;
         if (left < 0) left = 0;
         if ((uint64_t)want > (uint64_t)left) want = (uint32_t)left;
-        block = (uint8_t*)malloc(want > 0 ? want : 1);
+        block = (uint8_t*)AllocateWriteOnceBlock(want > 0 ? want : 1);
         if (block == nullptr) {
             FreeSoundProbe(&probe);
             return -1;

@@ -47,6 +47,13 @@ int LoadSoundFile(const char* path) {
     }
     int count = GetSoundBufferCount(handle);
     for (int i = 0; i < count; i++) {
+        // A device that can take the PCM where it is needs no copy of it.
+        if (PLATFORM.sound->Fill != nullptr) {
+            if (PLATFORM.sound->Fill(GetSoundBufferId(handle, i), sound.pcm, sound.pcmBytes) != 0) {
+                ExitWithError("サウンドデータの転送に失敗しました");
+            }
+            continue;
+        }
         void* part1 = nullptr;
         void* part2 = nullptr;
         int bytes1 = 0, bytes2 = 0;
@@ -60,6 +67,9 @@ int LoadSoundFile(const char* path) {
         int second = (int)sound.pcmBytes - first;
         if (second > bytes2) second = bytes2;
         if (part2 != nullptr && second > 0) memcpy(part2, sound.pcm + first, (size_t)second);
+        // The device may make its own copy at Unlock: the PCM is not kept
+        // beside it once the last buffer has been written.
+        if (i == count - 1) FreeDecodedSound(&sound);
         if (UnlockSoundBuffer(handle, i, part1, bytes1, part2, bytes2) != 0) {
             ExitWithError("サウンドデータの転送に失敗しました");
         }

@@ -58,6 +58,8 @@ struct PlatformCodecStream {
     int64_t position;         // bytes into the virtual file (header + block)
     // libmpg123
     mpg123_handle* mpeg;
+    uint8_t* scratch;         // one frame of output that may not fit the block
+    size_t scratchBytes;
     // libsndfile
     SNDFILE* sound;
     uint8_t header[MAX_WAVE_HEADER_BYTES];
@@ -241,16 +243,37 @@ int GetMpegOutputSize(PlatformCodecStream* stream, const uint8_t* source, uint32
     return 0;
 }
 
+// Each frame is decoded straight into the output block (the decoder's
+// buffer is pointed at the place it goes); only a frame that may not fit the
+// room left goes through a scratch buffer, and what does not fit is cut.
 int ConvertMpeg(PlatformCodecStream* stream, const uint8_t* source, uint32_t bytes, uint8_t* pcm,
                 uint32_t capacity, uint32_t* used) {
     if (stream->source != source || stream->sourceBytes != bytes || stream->position != 0) {
         if (StartMpegBlock(stream, source, bytes) != 0) return -1;
     }
+    size_t frameBytes = mpg123_outblock(stream->mpeg);
+    if (frameBytes == 0) return -1;
+    if (stream->scratchBytes < frameBytes) {
+        free(stream->scratch);
+        stream->scratch = (uint8_t*)malloc(frameBytes);
+        stream->scratchBytes = stream->scratch != nullptr ? frameBytes : 0;
+        if (stream->scratch == nullptr) return -1;
+    }
     uint32_t filled = 0;
     int idle = 0;  // calls in a row that gave nothing
     while (filled < capacity && idle < MPEG_IDLE_CALLS) {
+        uint8_t* place = pcm + filled;
+        int direct = capacity - filled >= frameBytes;
+        if (mpg123_replace_buffer(stream->mpeg, direct ? place : stream->scratch,
+                                  direct ? capacity - filled : stream->scratchBytes) != MPG123_OK) {
+            break;
+        }
+        unsigned char* audio = nullptr;
         size_t done = 0;
-        int result = mpg123_read(stream->mpeg, pcm + filled, capacity - filled, &done);
+        off_t frame = 0;
+        int result = mpg123_decode_frame(stream->mpeg, &frame, &audio, &done);
+        if (done > capacity - filled) done = capacity - filled;
+        if (done > 0 && audio != place) memmove(place, audio, done);
         filled += (uint32_t)done;
         idle = done > 0 ? 0 : idle + 1;
         if (result == MPG123_NEW_FORMAT) {
@@ -497,6 +520,7 @@ int CodecCloseStream(PlatformCodecStream* stream) {
         mpg123_close(stream->mpeg);
         mpg123_delete(stream->mpeg);
     }
+    free(stream->scratch);
     int result = 0;
     if (stream->sound != nullptr && sf_close(stream->sound) != 0) result = -1;
     free(stream);

@@ -168,6 +168,7 @@ const PlatformSoundOps FAKE_SOUND_OPS = {
     FakeEnumerateDevices, FakeCreateBuffer, FakeGetStatus, FakeGetPosition,
     FakePlay, FakeStop, FakeSetPosition, FakeSetFrequency,
     FakeLock, FakeUnlock, FakeReleaseBuffer,
+    nullptr,  // no Fill: buffers are written through Lock and Unlock
 };
 
 void InstallFakeSoundDevice(void) {

@@ -23,6 +23,7 @@
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <AL/alext.h>
+#include <sys/mman.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -340,6 +341,16 @@ std::vector<uint8_t> ConvertFrames(const WaveFormat* format, const UploadLayout*
     return out;
 }
 
+// A staging block is written once from start to end: a large one asks for
+// huge pages, one page fault per 2 MB rather than per 4 KB.
+void AdviseHugePages(void* block, size_t bytes) {
+    const uintptr_t HUGE_PAGE_BYTES = 2u << 20;
+    if (bytes < 2 * HUGE_PAGE_BYTES) return;
+    uintptr_t start = ((uintptr_t)block + HUGE_PAGE_BYTES - 1) & ~(HUGE_PAGE_BYTES - 1);
+    uintptr_t end = ((uintptr_t)block + bytes) & ~(HUGE_PAGE_BYTES - 1);
+    if (end > start) madvise((void*)start, end - start, MADV_HUGEPAGE);
+}
+
 // Puts the staging block (or silence) into the AL buffer and attaches it to
 // the source, keeping where the source stood.
 int Upload(OpenAlBuffer* b, const uint8_t* data) {
@@ -524,9 +535,13 @@ int AlLock(int id, uint32_t offset, uint32_t bytes, void** part1, uint32_t* byte
     if (!b || b->locked || b->filled || offset >= b->bytes || bytes == 0 || bytes > b->bytes) return -1;
     if (offset + bytes > b->bytes && !part2) return -1;
     if (!b->staging) {
-        b->staging = (uint8_t*)malloc(b->bytes);
+        // Silence until written. Zero silence comes from calloc, whose large
+        // blocks are fresh zero pages: no pass over them before the caller's.
+        int unsigned8 = b->format.formatTag == WAVE_FORMAT_PCM && b->format.bitsPerSample == 8;
+        b->staging = (uint8_t*)(unsigned8 ? malloc(b->bytes) : calloc(1, b->bytes));
         if (!b->staging) return -1;
-        memset(b->staging, b->format.formatTag == WAVE_FORMAT_PCM && b->format.bitsPerSample == 8 ? 0x80 : 0, b->bytes);
+        AdviseHugePages(b->staging, b->bytes);
+        if (unsigned8) memset(b->staging, 0x80, b->bytes);
     }
     b->locked = 1;
     b->lockOffset = offset;
@@ -554,6 +569,18 @@ int AlUnlock(int id, void* part1, uint32_t bytes1, void* part2, uint32_t bytes2)
     return 0;
 }
 
+// Lock, copy and Unlock of the whole buffer in one: the data goes up from
+// where it is, with no staging block.
+int AlFill(int id, const void* data, uint32_t bytes) {
+    OpenAlBuffer* b = Live(id);
+    if (!b || !data || b->locked || b->filled || b->staging || bytes != b->bytes) return -1;
+    if (Upload(b, (const uint8_t*)data) != 0) return -1;
+    b->dirty = 0;
+    b->coveredEnd = b->bytes;
+    b->filled = 1;
+    return 0;
+}
+
 void AlReleaseBuffer(int id) {
     OpenAlBuffer* b = Live(id);
     if (!b) return;
@@ -573,7 +600,7 @@ const PlatformSoundOps OPENAL_SOUND_OPS = {
     AlSetPrimaryFormat, AlStopPrimaryBuffer, AlReleasePrimaryBuffer, AlReleaseDevice,
     AlEnumerateDevices, AlCreateBuffer, AlGetStatus, AlGetPosition,
     AlPlay, AlStop, AlSetPosition, AlSetFrequency,
-    AlLock, AlUnlock, AlReleaseBuffer,
+    AlLock, AlUnlock, AlReleaseBuffer, AlFill,
 };
 
 // ---- Loopback and resamplers (tests and benchmarks) ----

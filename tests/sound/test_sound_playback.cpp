@@ -90,6 +90,32 @@ TEST_F(PlaybackTest, RateSetWhileStoppedHoldsWhenPlayed) {
     EXPECT_NEAR(MeasureFrequency(Render(RATE / 2), RATE), 2000, 0.5);
 }
 
+TEST_F(PlaybackTest, FillPlaysTheDataAndTakesNoSecondWrite) {
+    const PlatformSoundOps* ops = PLATFORM.sound;
+    ASSERT_NE(ops->Fill, nullptr);
+    WaveFormat format = MakeWaveFormat(WAVE_FORMAT_PCM, 1, RATE, 16);
+    std::vector<int16_t> ramp(1000);
+    for (int i = 0; i < 1000; i++) ramp[i] = (int16_t)i;
+    int id = ops->CreateBuffer(&format, 2000, DSBCAPS_STATIC);
+    ASSERT_GT(id, 0);
+    EXPECT_EQ(ops->Fill(id, ramp.data(), 1998), -1);
+    ASSERT_EQ(ops->Fill(id, ramp.data(), 2000), 0);
+    void* part1 = nullptr;
+    uint32_t bytes1 = 0;
+    EXPECT_EQ(ops->Lock(id, 0, 100, &part1, &bytes1, nullptr, nullptr), -1);
+    EXPECT_EQ(ops->Fill(id, ramp.data(), 2000), -1);
+    ASSERT_EQ(ops->Play(id, 0), 0);
+    std::vector<float> out = Render(1000);
+    for (int i = 0; i < 1000; i += 97) EXPECT_EQ(RampIndex(out[i]), i);
+    // A buffer that is being written through Lock takes no Fill.
+    int locked = ops->CreateBuffer(&format, 2000, DSBCAPS_STATIC);
+    ASSERT_EQ(ops->Lock(locked, 0, 100, &part1, &bytes1, nullptr, nullptr), 0);
+    EXPECT_EQ(ops->Fill(locked, ramp.data(), 2000), -1);
+    EXPECT_EQ(ops->Unlock(locked, part1, bytes1, nullptr, 0), 0);
+    ops->ReleaseBuffer(locked);
+    ops->ReleaseBuffer(id);
+}
+
 TEST_F(PlaybackTest, LoopWrapsWithoutAGapOrClick) {
     // 4410 frames hold exactly 100 periods of 1 kHz, so the loop is one
     // unbroken sine; any gap or jump at the wrap shows as an error.
