@@ -188,48 +188,68 @@ const int MPEG_BITRATES[2][3][15] = {
 // Hz by [version bits 0 (2.5), 2 (2), 3 (1)][rate index].
 const int MPEG_RATES[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
 
+// One MPEG audio header: its frame's length in bytes, samples per channel and
+// rate. 0 when the four bytes are no usable header (free format included).
+struct MpegHeader {
+    int version, layer;
+    uint32_t length;
+    int samples;
+    int rate;
+};
+
+int ParseMpegHeader(const uint8_t* h, MpegHeader* header) {
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return 0;
+    int version = (h[1] >> 3) & 3;  // 0: 2.5, 1: reserved, 2: 2, 3: 1
+    int layerBits = (h[1] >> 1) & 3;
+    int bitrateIndex = h[2] >> 4;
+    int rateIndex = (h[2] >> 2) & 3;
+    if (version == 1 || layerBits == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3) return 0;
+    int mpeg1 = version == 3;
+    int layer = 4 - layerBits;
+    int bitrate = MPEG_BITRATES[mpeg1][layer - 1][bitrateIndex];
+    int rate = MPEG_RATES[version][rateIndex];
+    int padding = (h[2] >> 1) & 1;
+    header->version = version;
+    header->layer = layer;
+    header->rate = rate;
+    if (layer == 1) {
+        header->length = (uint32_t)((12000 * bitrate / rate + padding) * 4);
+        header->samples = 384;
+    } else if (layer == 3 && !mpeg1) {
+        header->length = (uint32_t)(72000 * bitrate / rate + padding);
+        header->samples = 576;
+    } else {
+        header->length = (uint32_t)(144000 * bitrate / rate + padding);
+        header->samples = 1152;
+    }
+    return 1;
+}
+
 // An upper bound of the frames (per channel) the decoder can give for the
 // block: every header at outRate that holds together (11-bit sync, so MPEG
-// 2.5 too) counts with its samples, and the walk goes on after its frame.
-// Free-format frames, whose length no header tells, count nothing: the
-// decoder's output is cut at the bound.
+// 2.5 too) counts with its samples. The walk jumps over a frame only when a
+// header of the same kind (or the end of the block) follows it; otherwise a
+// false sync in junk could jump over real frames and cut the sound short, so
+// the walk counts it and moves on by one byte (a bound may be too large, never
+// too small). Free-format frames, whose length no header tells, count nothing:
+// the decoder's output is cut at the bound.
 uint64_t CountMpegOutputFrames(const uint8_t* block, uint32_t bytes, uint32_t outRate) {
     uint64_t frames = 0;
     uint32_t at = 0;
     while (at + 4 <= bytes) {
-        const uint8_t* h = block + at;
-        if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) {
+        MpegHeader header;
+        if (!ParseMpegHeader(block + at, &header)) {
             at++;
             continue;
-        }
-        int version = (h[1] >> 3) & 3;  // 0: 2.5, 1: reserved, 2: 2, 3: 1
-        int layerBits = (h[1] >> 1) & 3;
-        int bitrateIndex = h[2] >> 4;
-        int rateIndex = (h[2] >> 2) & 3;
-        if (version == 1 || layerBits == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3) {
-            at++;
-            continue;
-        }
-        int mpeg1 = version == 3;
-        int layer = 4 - layerBits;
-        int bitrate = MPEG_BITRATES[mpeg1][layer - 1][bitrateIndex];
-        int rate = MPEG_RATES[version][rateIndex];
-        int padding = (h[2] >> 1) & 1;
-        uint32_t length;
-        int samples;
-        if (layer == 1) {
-            length = (uint32_t)((12000 * bitrate / rate + padding) * 4);
-            samples = 384;
-        } else if (layer == 3 && !mpeg1) {
-            length = (uint32_t)(72000 * bitrate / rate + padding);
-            samples = 576;
-        } else {
-            length = (uint32_t)(144000 * bitrate / rate + padding);
-            samples = 1152;
         }
         // Frames at another rate end the conversion, but may stand first.
-        if ((uint32_t)rate == outRate) frames += (uint64_t)samples;
-        at += length > 4 ? length : 4;
+        if ((uint32_t)header.rate == outRate) frames += (uint64_t)header.samples;
+        uint64_t next = (uint64_t)at + (header.length > 4 ? header.length : 4);
+        if (next + 4 > bytes) break;  // the last frame reaches the end of the block
+        MpegHeader following;
+        int chained = ParseMpegHeader(block + next, &following) && following.version == header.version &&
+                      following.layer == header.layer;
+        at = chained ? (uint32_t)next : at + 1;
     }
     return frames;
 }

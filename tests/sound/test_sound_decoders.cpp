@@ -181,6 +181,37 @@ TEST_F(SoundDecoders, Mp3MatchesReferenceDecoders) {
     }
 }
 
+TEST_F(SoundDecoders, Mp3WithAFalseHeaderInJunkLosesNoFrames) {
+    // A plain tone, so that the encoded bytes are the same on every run.
+    std::string source = temp.File("j.wav");
+    ASSERT_EQ(RunCommand("sox -R -D -n -b 16 -c 2 -r 44100 '" + source + "' synth 2 sine 440 vol 0.5"), 0);
+    std::string clean = temp.File("clean.mp3");
+    ASSERT_EQ(RunCommand("lame --quiet -b 128 '" + source + "' '" + clean + "'"), 0);
+    std::vector<uint8_t> bytes = ReadWholeFile(clean);
+
+    // Twenty frames in (128 kbit/s at 44100 Hz: 417 bytes and the padding bit),
+    // junk that opens with the header of a 1044-byte frame: believed, it would
+    // jump over two and a half real frames.
+    size_t at = 0;
+    for (int i = 0; i < 20; i++) {
+        ASSERT_LT(at + 4, bytes.size());
+        ASSERT_EQ(bytes[at], 0xFF);
+        at += 417 + ((bytes[at + 2] >> 1) & 1);
+    }
+    const uint8_t junk[] = {0xFF, 0xFB, 0xE0, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    bytes.insert(bytes.begin() + (long)at, junk, junk + sizeof junk);
+    std::string mp3 = temp.File("junk.mp3");
+    WriteWholeFile(mp3, bytes);
+
+    LoadedSound sound = LoadThroughDevice(mp3);
+    ASSERT_NE(sound.handle, -1);
+    std::vector<int16_t> ours = ToSamples(sound.bytes);
+    DeleteSoundHandle(sound.handle);
+    std::vector<int16_t> viaMpg123 = ToSamples(Decode("mpg123 -q -s '" + mp3 + "'"));
+    EXPECT_NEAR((double)ours.size() / 2, (double)viaMpg123.size() / 2, 1152);
+    EXPECT_GT(ours.size() / 2, 2 * 44100u - 2 * 1152);  // the frame the junk split may be lost
+}
+
 TEST_F(SoundDecoders, Mp3RecordOfA128kStereoFile) {
     std::string source = MakeSource("r.wav", 2, 44100, 0.5);
     std::string mp3 = temp.File("r.mp3");
