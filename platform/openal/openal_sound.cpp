@@ -28,7 +28,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "platform/platform.h"
 #include "platform/sound_device.h"
@@ -41,6 +40,24 @@ enum {
     MIN_BUFFER_RATE = 100,     // Hz
     MAX_BUFFER_RATE = 200000,  // Hz
 };
+
+// The library's default of 256 sources would refuse buffers long before the
+// table is full: ask for one per buffer. 1.19 adds the two counts into one
+// limit; a buffer may hold either layout, so each gets the whole number.
+#define SOURCE_COUNT_ATTRIBUTES ALC_MONO_SOURCES, MAX_OPENAL_BUFFERS, ALC_STEREO_SOURCES, MAX_OPENAL_BUFFERS
+
+// A mono source is panned to the front centre, which a stereo output plays at
+// this level on each side (measured on the loopback mixer: about -4.5 dB). Its
+// gain is raised by the inverse so that mono sounds at its own level on both.
+constexpr float MONO_CENTRE_LEVEL = 0.595662117f;
+
+// The largest step (source samples per output sample) each kind of resampler
+// plays at full level in 1.19, measured on the loopback mixer: the 23rd-order
+// sinc holds its level to a step of 4.94 and falls beyond (silent by 12), the
+// 11th-order one to 4.5; the others reach the mixer's own limit of 255.
+constexpr double MAX_STEP_SINC23 = 4.9;
+constexpr double MAX_STEP_SINC = 4.5;
+constexpr double MAX_STEP = 255;
 
 struct OpenAlBuffer {
     int used;
@@ -56,12 +73,14 @@ struct OpenAlBuffer {
     int dirty;                // staging holds data not yet uploaded
     int filled;               // staging was uploaded and freed
     uint32_t pendingFrame;    // where a stopped source starts its next play
+    double maxStep;           // of the source's resampler, see MAX_STEP_*
 };
 
 struct OpenAlSoundState {
     ALCdevice* device;
     ALCcontext* context;
     int loopback;             // the open device is a loopback device
+    int outputRate;           // Hz, of the device's mix
     int primaryBuffer;
     // Loopback request for the next CreateDevice.
     int loopbackRequested;
@@ -112,6 +131,18 @@ void ReadResamplers(void) {
 
 // ---- Device ----
 
+void ReadOutputRate(void) {
+    ALCint rate = 0;
+    alcGetIntegerv(AL_SOUND.device, ALC_FREQUENCY, 1, &rate);
+    AL_SOUND.outputRate = rate > 0 ? rate : 44100;
+}
+
+double GetMaxStep(int resampler) {
+    if (resampler < 0 || resampler >= AL_SOUND.resamplerCount) return MAX_STEP;
+    int order = SincOrder(AL_SOUND.resamplerNames[resampler]);
+    return order >= 23 ? MAX_STEP_SINC23 : order > 0 ? MAX_STEP_SINC : MAX_STEP;
+}
+
 int OpenContext(const ALCint* attributes) {
     AL_SOUND.context = alcCreateContext(AL_SOUND.device, attributes);
     if (!AL_SOUND.context || !alcMakeContextCurrent(AL_SOUND.context)) {
@@ -123,6 +154,7 @@ int OpenContext(const ALCint* attributes) {
     AL_SOUND.hasMultiChannel = alIsExtensionPresent("AL_EXT_MCFORMATS");
     AL_SOUND.hasDirectChannels = alIsExtensionPresent("AL_SOFT_direct_channels");
     ReadResamplers();
+    ReadOutputRate();
     return 0;
 }
 
@@ -137,7 +169,7 @@ int AlCreateDevice(void) {
         ALCint attributes[] = {
             ALC_FORMAT_CHANNELS_SOFT, channels, ALC_FORMAT_TYPE_SOFT, type,
             ALC_FREQUENCY, AL_SOUND.loopbackRate, ALC_HRTF_SOFT, ALC_FALSE,
-            ALC_OUTPUT_LIMITER_SOFT, ALC_FALSE, 0,
+            ALC_OUTPUT_LIMITER_SOFT, ALC_FALSE, SOURCE_COUNT_ATTRIBUTES, 0,
         };
         if (!alcIsRenderFormatSupportedSOFT(AL_SOUND.device, AL_SOUND.loopbackRate, channels, type) ||
             OpenContext(attributes) != 0) {
@@ -151,7 +183,7 @@ int AlCreateDevice(void) {
     AL_SOUND.device = alcOpenDevice(nullptr);
     if (!AL_SOUND.device) return -1;
     AL_SOUND.loopback = 0;
-    ALCint attributes[] = {ALC_HRTF_SOFT, ALC_FALSE, 0};
+    ALCint attributes[] = {ALC_HRTF_SOFT, ALC_FALSE, SOURCE_COUNT_ATTRIBUTES, 0};
     if (OpenContext(attributes) != 0) {
         alcCloseDevice(AL_SOUND.device);
         AL_SOUND.device = nullptr;
@@ -187,8 +219,11 @@ int AlGetCaps(PlatformSoundCaps* caps) {
 int AlSetPrimaryFormat(const WaveFormat* format) {
     if (!AL_SOUND.primaryBuffer || format->formatTag != WAVE_FORMAT_PCM || format->samplesPerSecond == 0) return -1;
     if (AL_SOUND.loopback) return 0;
-    ALCint attributes[] = {ALC_FREQUENCY, (ALCint)format->samplesPerSecond, ALC_HRTF_SOFT, ALC_FALSE, 0};
-    return alcResetDeviceSOFT(AL_SOUND.device, attributes) ? 0 : -1;
+    ALCint attributes[] = {ALC_FREQUENCY, (ALCint)format->samplesPerSecond, ALC_HRTF_SOFT, ALC_FALSE,
+                           SOURCE_COUNT_ATTRIBUTES, 0};
+    if (!alcResetDeviceSOFT(AL_SOUND.device, attributes)) return -1;
+    ReadOutputRate();
+    return 0;
 }
 
 void AlStopPrimaryBuffer(void) {}
@@ -254,18 +289,16 @@ struct UploadLayout {
 };
 
 // 8 and 16-bit data keep their depth, deeper ones become 32-bit float.
-// Mono is uploaded as two equal channels: the library pans a mono source
-// a few dB down on each side, while the sound should play at full level on
-// both. Layouts without a format of their own are folded to stereo.
+// Mono stays mono (its source's gain makes up for the centre panning).
+// Layouts without a format of their own are folded to stereo.
 UploadLayout GetUploadLayout(const WaveFormat* format) {
     UploadLayout layout = {};
     int direct = IsDirectFormat(format);
     int bits = direct ? format->bitsPerSample : 32;
     int channels = format->channels;
-    int monoOutput = AL_SOUND.loopback && AL_SOUND.loopbackChannels == 1;
     if (bits == 32 && !AL_SOUND.hasFloat) return layout;
     layout.sampleBytes = bits / 8;
-    if (channels == 1 && monoOutput) {
+    if (channels == 1) {
         layout.channels = 1;
         layout.format = bits == 8 ? AL_FORMAT_MONO8 : bits == 16 ? AL_FORMAT_MONO16 : AL_FORMAT_MONO_FLOAT32;
     } else if (channels <= 2) {
@@ -311,24 +344,22 @@ float ReadSample(const WaveFormat* format, const uint8_t* p) {
     }
 }
 
-// Converts frames of the buffer's own layout into the upload layout.
-std::vector<uint8_t> ConvertFrames(const WaveFormat* format, const UploadLayout* layout, const uint8_t* data,
-                                   uint32_t frames) {
+// Converts frames of the buffer's own layout into the upload layout (32-bit
+// float); returns a block the caller frees, or null when memory runs out.
+uint8_t* ConvertFrames(const WaveFormat* format, const UploadLayout* layout, const uint8_t* data, uint32_t frames,
+                       size_t* outBytes) {
     int channels = format->channels;
     int sampleBytes = SampleBytes(format);
     size_t outFrameBytes = (size_t)layout->channels * layout->sampleBytes;
-    std::vector<uint8_t> out((size_t)frames * outFrameBytes);
+    *outBytes = (size_t)frames * outFrameBytes;
+    uint8_t* out = (uint8_t*)malloc(*outBytes);
+    if (!out) return nullptr;
     for (uint32_t f = 0; f < frames; f++) {
         const uint8_t* in = data + (size_t)f * format->blockAlign;
-        uint8_t* to = out.data() + (size_t)f * outFrameBytes;
-        if (layout->sampleBytes < 4) {
-            // Same depth, mono doubled.
-            for (int c = 0; c < layout->channels; c++) memcpy(to + c * sampleBytes, in, sampleBytes);
-            continue;
-        }
+        uint8_t* to = out + (size_t)f * outFrameBytes;
         float values[8];
-        if (layout->channels == channels || (channels == 1 && layout->channels == 2)) {
-            for (int c = 0; c < layout->channels; c++) values[c] = ReadSample(format, in + (channels == 1 ? 0 : c * sampleBytes));
+        if (layout->channels == channels) {
+            for (int c = 0; c < channels; c++) values[c] = ReadSample(format, in + c * sampleBytes);
         } else {
             // Even channels to the left, odd ones to the right, each side averaged.
             float left = 0, right = 0;
@@ -356,10 +387,24 @@ void AdviseHugePages(void* block, size_t bytes) {
 int Upload(OpenAlBuffer* b, const uint8_t* data) {
     uint32_t frames = b->bytes / b->format.blockAlign;
     UploadLayout layout = GetUploadLayout(&b->format);
-    std::vector<uint8_t> silence;
+    // A size taken from the caller: memory that runs out fails the upload.
+    uint8_t* silence = nullptr;
     if (!data) {
-        silence.assign((size_t)frames * b->format.blockAlign, b->format.formatTag == WAVE_FORMAT_PCM && b->format.bitsPerSample == 8 ? 0x80 : 0);
-        data = silence.data();
+        size_t bytes = (size_t)frames * b->format.blockAlign;
+        int unsigned8 = b->format.formatTag == WAVE_FORMAT_PCM && b->format.bitsPerSample == 8;
+        silence = (uint8_t*)(unsigned8 ? malloc(bytes) : calloc(1, bytes));
+        if (!silence) return -1;
+        if (unsigned8) memset(silence, 0x80, bytes);
+        data = silence;
+    }
+    uint8_t* converted = nullptr;
+    size_t convertedBytes = 0;
+    if (!layout.asIs) {
+        converted = ConvertFrames(&b->format, &layout, data, frames, &convertedBytes);
+        if (!converted) {
+            free(silence);
+            return -1;
+        }
     }
     ALint state = AL_INITIAL;
     ALint frame = 0;
@@ -375,9 +420,10 @@ int Upload(OpenAlBuffer* b, const uint8_t* data) {
         alBufferData(b->buffer, layout.format, data, (ALsizei)((size_t)frames * b->format.blockAlign),
                      b->format.samplesPerSecond);
     } else {
-        std::vector<uint8_t> converted = ConvertFrames(&b->format, &layout, data, frames);
-        alBufferData(b->buffer, layout.format, converted.data(), (ALsizei)converted.size(), b->format.samplesPerSecond);
+        alBufferData(b->buffer, layout.format, converted, (ALsizei)convertedBytes, b->format.samplesPerSecond);
     }
+    free(converted);
+    free(silence);
     if (alGetError() != AL_NO_ERROR) {
         b->attached = 0;
         return -1;
@@ -440,8 +486,14 @@ int AlCreateBuffer(const WaveFormat* format, int bytes, uint32_t flags) {
     if (AL_SOUND.hasDirectChannels && !monoOutput && layout.channels == 2) {
         alSourcei(b->source, AL_DIRECT_CHANNELS_SOFT, AL_TRUE);
     }
+    if (layout.channels == 1 && !monoOutput) {
+        // The source's gain is clamped to its maximum gain (1 by default).
+        alSourcef(b->source, AL_MAX_GAIN, 1.0f / MONO_CENTRE_LEVEL);
+        alSourcef(b->source, AL_GAIN, 1.0f / MONO_CENTRE_LEVEL);
+    }
     int resampler = AL_SOUND.resamplerOverride > 0 ? AL_SOUND.resamplerOverride - 1 : AL_SOUND.chosenResampler;
     if (resampler >= 0 && resampler < AL_SOUND.resamplerCount) alSourcei(b->source, AL_SOURCE_RESAMPLER_SOFT, resampler);
+    b->maxStep = GetMaxStep(resampler);
     alGetError();
     b->used = 1;
     b->format = *format;
@@ -520,10 +572,17 @@ int AlSetPosition(int id, uint32_t bytes) {
     return 0;
 }
 
+// A rate is accepted when the buffer's resampler plays it at full level: the
+// step per output sample is hz over the output rate (whatever the buffer's own
+// rate), up to the resampler's largest. At 44100 Hz of output every rate of
+// the range passes; slower outputs reach less. The other end needs no check:
+// the smallest step (1/4096) lies below 100 Hz at any output rate (8000 to
+// 192000 Hz).
 int AlSetFrequency(int id, uint32_t hz) {
     OpenAlBuffer* b = Live(id);
     if (!b || !(b->flags & DSBCAPS_CTRLFREQUENCY)) return -1;
     if (hz != 0 && (hz < MIN_BUFFER_RATE || hz > MAX_BUFFER_RATE)) return -1;
+    if (hz != 0 && hz > b->maxStep * AL_SOUND.outputRate) return -1;
     float pitch = hz == 0 ? 1.0f : (float)((double)hz / b->format.samplesPerSecond);
     alGetError();
     alSourcef(b->source, AL_PITCH, pitch);

@@ -1,0 +1,206 @@
+// The real mixer's limits: how many buffers it holds, how much memory a buffer
+// takes, what happens when memory runs out, and the ends of the rate range.
+// Each test renders through OpenAL Soft's loopback device.
+#include <malloc.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#ifdef __SANITIZE_ADDRESS__
+// The sanitizer's allocator statistics (not in the compiler's headers).
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
+#endif
+
+#include "signal_measure.h"
+#include "sound_test_support.h"
+
+namespace {
+
+[[maybe_unused]] const int NULL_DRIVER = setenv("ALSOFT_DRIVERS", "null", 1);
+
+constexpr int RATE = 44100;  // Hz
+
+class DeviceLimitTest : public SoundTest {
+protected:
+    void SetUp() override {
+        SoundTest::SetUp();
+        PLATFORM.sound = &OPENAL_SOUND_OPS;
+        OpenAt(RATE);
+    }
+    void OpenAt(int outputRate) {
+        EndSoundDevice();
+        ASSERT_EQ(OpenLoopbackSoundDevice(outputRate, 2, LOOPBACK_FLOAT), 0);
+        ASSERT_EQ(InitSoundDevice(), 0);
+        ASSERT_EQ(IsSoundDeviceOpen(), 1);
+    }
+    static std::vector<float> Render(int frames, int channel) {
+        std::vector<float> stereo((size_t)frames * 2);
+        RenderLoopbackSamples(stereo.data(), frames);
+        std::vector<float> out(frames);
+        for (int i = 0; i < frames; i++) out[i] = stereo[(size_t)i * 2 + channel];
+        return out;
+    }
+};
+
+// Bytes the process holds from the allocator (the mixer's own blocks included).
+size_t AllocatedBytes(void) {
+#ifdef __SANITIZE_ADDRESS__
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#endif
+}
+
+// Virtual memory of this process, in bytes.
+[[maybe_unused]] size_t AddressSpaceBytes(void) {
+    unsigned long pages = 0;
+    FILE* f = fopen("/proc/self/statm", "r");
+    if (f) {
+        if (fscanf(f, "%lu", &pages) != 1) pages = 0;
+        fclose(f);
+    }
+    return pages * (size_t)sysconf(_SC_PAGESIZE);
+}
+
+}  // namespace
+
+TEST_F(DeviceLimitTest, AFullTableOfSoundsWithTenBuffersEachLoadsAndPlays) {
+    // One source per buffer: 512 x 10 of them plus the beep buffer's. The
+    // mixer's default of 256 would end the program at the 26th sound.
+    EXPECT_EXIT(
+        {
+            std::vector<int16_t> pcm(64, 1);
+            WaveFormat format = MakeWaveFormat(WAVE_FORMAT_PCM, 1, RATE, 16);
+            std::vector<int> handles;
+            for (int i = 0; i < MAX_SOUND_HANDLES; i++) {
+                handles.push_back(LoadPcm(format, pcm.data(), 128, MAX_SOUND_BUFFERS));
+            }
+            int ok = GetSoundHandleCount() == MAX_SOUND_HANDLES;
+            // Every buffer of every sound at once.
+            for (int handle : handles) {
+                for (int i = 0; i < MAX_SOUND_BUFFERS; i++) ok &= PlaySoundHandle(handle, PLAY_LOOP) == 0;
+            }
+            std::vector<float> out = Render(16, 0);
+            for (int handle : handles) ok &= IsSoundHandlePlaying(handle) == 1;
+            // 5120 sources of 1/32768 each, at their level.
+            ok &= fabs(out[8] - 5120.0 / 32768) < 1e-3;
+            fprintf(stderr, "all played: %d (level %f)\n", ok, out[8]);
+            _exit(ok ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "all played: 1");
+}
+
+TEST_F(DeviceLimitTest, MonoIsHeldAsMonoAndPlaysAtFullScaleOnBothSides) {
+    const PlatformSoundOps* ops = PLATFORM.sound;
+    const int frames = RATE * 60;  // 5.3 MB of 16-bit mono
+    WaveFormat format = MakeWaveFormat(WAVE_FORMAT_PCM, 1, RATE, 16);
+    std::vector<int16_t> pcm(frames);
+    for (int i = 0; i < frames; i++) pcm[i] = i % 2 ? -32767 : 32767;
+    size_t before = AllocatedBytes();
+    int id = ops->CreateBuffer(&format, frames * 2, DSBCAPS_STATIC);
+    ASSERT_GT(id, 0);
+    ASSERT_EQ(ops->Fill(id, pcm.data(), frames * 2), 0);
+    // The mixer keeps one copy in the buffer's own size, not a doubled one.
+    double held = (double)(AllocatedBytes() - before) / (frames * 2);
+    EXPECT_LT(held, 1.2);
+    EXPECT_GT(held, 0.8);
+    ASSERT_EQ(ops->Play(id, 0), 0);
+    std::vector<float> stereo(400);
+    RenderLoopbackSamples(stereo.data(), 200);
+    for (int i = 100; i < 200; i++) {
+        double expected = i % 2 ? -32767 / 32768.0 : 32767 / 32768.0;
+        ASSERT_NEAR(stereo[i * 2], expected, 1e-4) << i;
+        ASSERT_NEAR(stereo[i * 2 + 1], expected, 1e-4) << i;
+    }
+    ops->ReleaseBuffer(id);
+}
+
+TEST_F(DeviceLimitTest, BuffersTooLargeForMemoryFailWithoutEndingTheProgram) {
+    // 600 MB buffers in a child whose allocator refuses blocks of 256 MB or
+    // more: the device's blocks fail, the operations return -1.
+#ifdef __SANITIZE_ADDRESS__
+    const char* options = getenv("ASAN_OPTIONS");
+    std::string saved = options ? options : "";
+    setenv("ASAN_OPTIONS", (saved + ":allocator_may_return_null=1:max_allocation_size_mb=256").c_str(), 1);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // the child starts afresh and reads the options
+#endif
+    const uint32_t BYTES = 600000000;  // a whole number of 24-bit stereo frames
+    EXPECT_EXIT(
+        {
+            const PlatformSoundOps* ops = PLATFORM.sound;
+            // The data lies in pages of its own, outside the allocator.
+            void* data = mmap(nullptr, BYTES, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (data == MAP_FAILED) _exit(2);
+#ifndef __SANITIZE_ADDRESS__
+            struct rlimit limit = {AddressSpaceBytes() + (256u << 20), RLIM_INFINITY};
+            limit.rlim_max = limit.rlim_cur;
+            setrlimit(RLIMIT_AS, &limit);
+#endif
+            // Converted to float on the way up (800 MB).
+            WaveFormat deep = MakeWaveFormat(WAVE_FORMAT_PCM, 2, RATE, 24);
+            int converted = ops->CreateBuffer(&deep, (int)BYTES, DSBCAPS_STATIC);
+            int fill = ops->Fill(converted, data, BYTES);
+            // Never written: played as silence of its own size.
+            WaveFormat plain = MakeWaveFormat(WAVE_FORMAT_PCM, 2, RATE, 16);
+            int silent = ops->CreateBuffer(&plain, (int)BYTES, DSBCAPS_STATIC);
+            int play = ops->Play(silent, 0);
+            // The device goes on with sounds that fit.
+            int small = LoadPcm(MakeWaveFormat(WAVE_FORMAT_PCM, 1, RATE, 16), data, 1000);
+            int ok = converted > 0 && silent > 0 && fill == -1 && play == -1 && small >= 0 &&
+                     PlaySoundHandle(small, PLAY_BACK) == 0;
+            fprintf(stderr, "refused: %d %d %d %d %d\n", converted, fill, silent, play, small);
+            _exit(ok ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "refused: ");
+#ifdef __SANITIZE_ADDRESS__
+    setenv("ASAN_OPTIONS", saved.c_str(), 1);
+    GTEST_FLAG_SET(death_test_style, "fast");
+#endif
+}
+
+TEST_F(DeviceLimitTest, RatesBeyondTheResamplersReachAreRefused) {
+    // The sinc resampler plays a step of up to about 4.9 source samples per
+    // output sample at full level and fades beyond (silent by 12). At 22050 Hz
+    // of output a 100 Hz buffer holding one period (a 1 Hz tone) set to 108000
+    // Hz sounds at 1080 Hz; 110000 Hz would fade, so it is refused and the
+    // rate stays where it was.
+    const int OUTPUT = 22050;
+    OpenAt(OUTPUT);
+    std::vector<int16_t> pcm(100);
+    for (int i = 0; i < 100; i++) pcm[i] = (int16_t)lrint(16384 * sin(2 * M_PI * i / 100));
+    int handle = LoadPcm(MakeWaveFormat(WAVE_FORMAT_PCM, 1, 100, 16), pcm.data(), 200);
+    ASSERT_GE(handle, 0);
+    int buffer = GetSoundBufferId(handle, 0);
+    const PlatformSoundOps* ops = PLATFORM.sound;
+    ASSERT_EQ(ops->SetFrequency(buffer, 108000), 0);
+    ASSERT_EQ(PlaySoundHandle(handle, PLAY_LOOP), 0);
+    Render(256, 0);
+    std::vector<float> out = Render(OUTPUT / 2, 0);
+    EXPECT_NEAR(MeasureFrequency(out, OUTPUT), 1080, 0.5);
+    EXPECT_NEAR(RmsLevel(out), 0.5 / sqrt(2), 0.003);
+    EXPECT_EQ(ops->SetFrequency(buffer, 110000), -1);
+    EXPECT_EQ(ops->SetFrequency(buffer, 200000), -1);
+    Render(256, 0);
+    out = Render(OUTPUT / 2, 0);
+    EXPECT_NEAR(MeasureFrequency(out, OUTPUT), 1080, 0.5);
+    EXPECT_NEAR(RmsLevel(out), 0.5 / sqrt(2), 0.003);
+    // The buffer's own rate and the low end are always reached.
+    EXPECT_EQ(ops->SetFrequency(buffer, 0), 0);
+    EXPECT_EQ(ops->SetFrequency(buffer, 100), 0);
+    // At 44100 Hz of output the whole range is reached, 200000 Hz included.
+    OpenAt(RATE);
+    handle = LoadPcm(MakeWaveFormat(WAVE_FORMAT_PCM, 1, 100, 16), pcm.data(), 200);
+    ASSERT_EQ(ops->SetFrequency(GetSoundBufferId(handle, 0), 200000), 0);
+    ASSERT_EQ(PlaySoundHandle(handle, PLAY_LOOP), 0);
+    Render(256, 0);
+    out = Render(RATE / 2, 0);
+    EXPECT_NEAR(MeasureFrequency(out, RATE), 2000, 0.5);
+    EXPECT_NEAR(RmsLevel(out), 0.5 / sqrt(2), 0.003);
+}
