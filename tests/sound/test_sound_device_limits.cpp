@@ -39,6 +39,7 @@ protected:
         ASSERT_EQ(InitSoundDevice(), 0);
         ASSERT_EQ(IsSoundDeviceOpen(), 1);
     }
+    static void FillAndPlayBuffersTooLargeForMemory(void);
     static std::vector<float> Render(int frames, int channel) {
         std::vector<float> stereo((size_t)frames * 2);
         RenderLoopbackSamples(stereo.data(), frames);
@@ -122,43 +123,45 @@ TEST_F(DeviceLimitTest, MonoIsHeldAsMonoAndPlaysAtFullScaleOnBothSides) {
     ops->ReleaseBuffer(id);
 }
 
+// The child of the test below: 600 MB buffers the allocator refuses.
+void DeviceLimitTest::FillAndPlayBuffersTooLargeForMemory(void) {
+    const uint32_t BYTES = 600000000;  // a whole number of 24-bit stereo frames
+    const PlatformSoundOps* ops = PLATFORM.sound;
+    // The data lies in pages of its own, outside the allocator.
+    void* data = mmap(nullptr, BYTES, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (data == MAP_FAILED) _exit(2);
+#ifndef __SANITIZE_ADDRESS__
+    // Without the sanitizer's allocator options: room for 256 MB more.
+    struct rlimit limit = {};
+    limit.rlim_cur = limit.rlim_max = AddressSpaceBytes() + (256u << 20);
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
+#endif
+    // Converted to float on the way up (800 MB).
+    WaveFormat deep = MakeWaveFormat(WAVE_FORMAT_PCM, 2, RATE, 24);
+    int converted = ops->CreateBuffer(&deep, (int)BYTES, DSBCAPS_STATIC);
+    int fill = ops->Fill(converted, data, BYTES);
+    // Never written: played as silence of its own size.
+    WaveFormat plain = MakeWaveFormat(WAVE_FORMAT_PCM, 2, RATE, 16);
+    int silent = ops->CreateBuffer(&plain, (int)BYTES, DSBCAPS_STATIC);
+    int play = ops->Play(silent, 0);
+    // The device goes on with sounds that fit.
+    int small = LoadPcm(MakeWaveFormat(WAVE_FORMAT_PCM, 1, RATE, 16), data, 1000);
+    int ok = converted > 0 && silent > 0 && fill == -1 && play == -1 && small >= 0 &&
+             PlaySoundHandle(small, PLAY_BACK) == 0;
+    fprintf(stderr, "refused: %d %d %d %d %d\n", converted, fill, silent, play, small);
+    _exit(ok ? 0 : 1);
+}
+
 TEST_F(DeviceLimitTest, BuffersTooLargeForMemoryFailWithoutEndingTheProgram) {
-    // 600 MB buffers in a child whose allocator refuses blocks of 256 MB or
-    // more: the device's blocks fail, the operations return -1.
+    // In a child whose allocator refuses blocks of 256 MB or more the
+    // device's blocks fail and the operations return -1.
 #ifdef __SANITIZE_ADDRESS__
     const char* options = getenv("ASAN_OPTIONS");
     std::string saved = options ? options : "";
     setenv("ASAN_OPTIONS", (saved + ":allocator_may_return_null=1:max_allocation_size_mb=256").c_str(), 1);
     GTEST_FLAG_SET(death_test_style, "threadsafe");  // the child starts afresh and reads the options
 #endif
-    const uint32_t BYTES = 600000000;  // a whole number of 24-bit stereo frames
-    EXPECT_EXIT(
-        {
-            const PlatformSoundOps* ops = PLATFORM.sound;
-            // The data lies in pages of its own, outside the allocator.
-            void* data = mmap(nullptr, BYTES, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (data == MAP_FAILED) _exit(2);
-#ifndef __SANITIZE_ADDRESS__
-            struct rlimit limit = {AddressSpaceBytes() + (256u << 20), RLIM_INFINITY};
-            limit.rlim_max = limit.rlim_cur;
-            setrlimit(RLIMIT_AS, &limit);
-#endif
-            // Converted to float on the way up (800 MB).
-            WaveFormat deep = MakeWaveFormat(WAVE_FORMAT_PCM, 2, RATE, 24);
-            int converted = ops->CreateBuffer(&deep, (int)BYTES, DSBCAPS_STATIC);
-            int fill = ops->Fill(converted, data, BYTES);
-            // Never written: played as silence of its own size.
-            WaveFormat plain = MakeWaveFormat(WAVE_FORMAT_PCM, 2, RATE, 16);
-            int silent = ops->CreateBuffer(&plain, (int)BYTES, DSBCAPS_STATIC);
-            int play = ops->Play(silent, 0);
-            // The device goes on with sounds that fit.
-            int small = LoadPcm(MakeWaveFormat(WAVE_FORMAT_PCM, 1, RATE, 16), data, 1000);
-            int ok = converted > 0 && silent > 0 && fill == -1 && play == -1 && small >= 0 &&
-                     PlaySoundHandle(small, PLAY_BACK) == 0;
-            fprintf(stderr, "refused: %d %d %d %d %d\n", converted, fill, silent, play, small);
-            _exit(ok ? 0 : 1);
-        },
-        testing::ExitedWithCode(0), "refused: ");
+    EXPECT_EXIT(FillAndPlayBuffersTooLargeForMemory(), testing::ExitedWithCode(0), "refused: ");
 #ifdef __SANITIZE_ADDRESS__
     setenv("ASAN_OPTIONS", saved.c_str(), 1);
     GTEST_FLAG_SET(death_test_style, "fast");
