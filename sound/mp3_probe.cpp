@@ -8,25 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/byte_order.h"
+#include "platform/mpeg_frames.h"
 #include "sound/sound_loader_internal.h"
 
 namespace {
 
 enum { SYNC_SEARCH_BYTES = 4096, ID3V1_BYTES = 128, ID3V2_HEADER_BYTES = 10 };
 
-// kbit/s by bitrate index 0..14 (0 = free format).
-const int MPEG1_BITRATES[3][15] = {
-    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},  // layer I
-    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},     // layer II
-    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},      // layer III
-};
-const int MPEG2_BITRATES[3][15] = {
-    {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},  // layer I
-    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},       // layer II
-    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},       // layer III
-};
-const int MPEG1_RATES[3] = {44100, 48000, 32000};  // Hz
-const int MPEG2_RATES[3] = {22050, 24000, 16000};  // Hz
 
 struct FrameHeader {
     int mpeg1;         // 1: MPEG-1, 0: MPEG-2 (lower sampling frequencies)
@@ -47,11 +36,10 @@ void ParseHeader(const uint8_t* bytes, FrameHeader* header) {
     header->channelMode = bytes[3] >> 6;
 }
 
-int GetBitrate(const FrameHeader* h) {
-    return h->mpeg1 ? MPEG1_BITRATES[h->layer - 1][h->bitrateIndex]
-                    : MPEG2_BITRATES[h->layer - 1][h->bitrateIndex];
+int GetBitrate(const FrameHeader* h) { return GetMpegBitrate(h->mpeg1, h->layer, h->bitrateIndex); }
+int GetRate(const FrameHeader* h) {
+    return GetMpegSampleRate(h->mpeg1 ? MPEG_VERSION_1 : MPEG_VERSION_2, h->rateIndex);
 }
-int GetRate(const FrameHeader* h) { return h->mpeg1 ? MPEG1_RATES[h->rateIndex] : MPEG2_RATES[h->rateIndex]; }
 
 int GetHeaderFrameLength(const FrameHeader* h) {
     return GetMpegFrameLength(h->mpeg1, h->layer, h->bitrateIndex, h->rateIndex, h->padding);
@@ -99,13 +87,6 @@ int FindSync(SoundDataSource* source, long* position, long end, uint8_t header[4
     return -1;
 }
 
-void WriteU16(uint8_t* p, uint32_t v) {
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-}
-void WriteU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; i++) p[i] = (uint8_t)(v >> (8 * i));
-}
 
 }  // namespace
 
@@ -114,13 +95,7 @@ int GetMpegFrameLength(int mpeg1, int layer, int bitrateIndex, int rateIndex, in
         return 0;
     }
     FrameHeader h = {mpeg1, layer, bitrateIndex, rateIndex, padding, 0};
-    int bitrate = GetBitrate(&h);
-    int rate = GetRate(&h);
-    if (layer == 1) return (12000 * bitrate / rate + padding) * 4;
-    // Layer III of MPEG-2 carries half the samples of a frame, so half the
-    // bytes; layer II frames are as long as MPEG-1's.
-    if (!mpeg1 && layer == 3) return 72000 * bitrate / rate + padding;
-    return 144000 * bitrate / rate + padding;
+    return ComputeMpegFrameLength(mpeg1, layer, GetBitrate(&h), GetRate(&h), padding);
 }
 
 int ProbeMp3Stream(SoundDataSource* source, uint8_t** format, uint32_t* formatBytes, uint32_t* dataBytes) {

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "sound/sound_loader_internal.h"
 
 namespace {
@@ -31,17 +32,6 @@ const uint64_t OGG_MIN_FIRST_BLOCK = 4u << 20;
 const size_t HUGE_BLOCK_BYTES = 4u << 20;
 const size_t HUGE_PAGE_BYTES = 2u << 20;
 
-uint16_t ReadU16(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
-uint32_t ReadU32(const uint8_t* p) {
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-void WriteU16(uint8_t* p, uint32_t v) {
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-}
-void WriteU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; i++) p[i] = (uint8_t)(v >> (8 * i));
-}
 
 size_t ReadBytes(SoundDataSource* source, void* buffer, size_t bytes) {
     return source->ops.Read(buffer, 1, bytes, source->handle);

@@ -8,7 +8,9 @@
 // both decoders read the block in place, nothing is copied.
 //
 // Every codec suggests 16-bit PCM at the source's rate and channel count.
+#include "platform/byte_order.h"
 #include "platform/codec.h"
+#include "platform/mpeg_frames.h"
 
 #include <mpg123.h>
 #include <sndfile.h>
@@ -71,17 +73,6 @@ struct PlatformCodecStream {
 
 namespace {
 
-uint16_t ReadU16(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
-uint32_t ReadU32(const uint8_t* p) {
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-void WriteU16(uint8_t* p, uint16_t v) {
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-}
-void WriteU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; i++) p[i] = (uint8_t)(v >> (8 * i));
-}
 
 // Reads the fields the codecs choose by; -1 for a record too short to hold them.
 int ParseSourceFormat(const uint8_t* record, uint32_t bytes, SourceFormat* format) {
@@ -176,17 +167,6 @@ int StartMpegBlock(PlatformCodecStream* stream, const uint8_t* source, uint32_t 
     return mpg123_open_handle(stream->mpeg, stream) == MPG123_OK ? 0 : -1;
 }
 
-// kbit/s by [MPEG-1 or not][layer I..III][bitrate index 0..14].
-const int MPEG_BITRATES[2][3][15] = {
-    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}},
-    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-};
-// Hz by [version bits 0 (2.5), 2 (2), 3 (1)][rate index].
-const int MPEG_RATES[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
 
 // One MPEG audio header: its frame's length in bytes, samples per channel and
 // rate. 0 when the four bytes are no usable header (free format included).
@@ -204,24 +184,14 @@ int ParseMpegHeader(const uint8_t* h, MpegHeader* header) {
     int bitrateIndex = h[2] >> 4;
     int rateIndex = (h[2] >> 2) & 3;
     if (version == 1 || layerBits == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3) return 0;
-    int mpeg1 = version == 3;
+    int mpeg1 = version == MPEG_VERSION_1;
     int layer = 4 - layerBits;
-    int bitrate = MPEG_BITRATES[mpeg1][layer - 1][bitrateIndex];
-    int rate = MPEG_RATES[version][rateIndex];
-    int padding = (h[2] >> 1) & 1;
     header->version = version;
     header->layer = layer;
-    header->rate = rate;
-    if (layer == 1) {
-        header->length = (uint32_t)((12000 * bitrate / rate + padding) * 4);
-        header->samples = 384;
-    } else if (layer == 3 && !mpeg1) {
-        header->length = (uint32_t)(72000 * bitrate / rate + padding);
-        header->samples = 576;
-    } else {
-        header->length = (uint32_t)(144000 * bitrate / rate + padding);
-        header->samples = 1152;
-    }
+    header->rate = GetMpegSampleRate(version, rateIndex);
+    header->length = (uint32_t)ComputeMpegFrameLength(mpeg1, layer, GetMpegBitrate(mpeg1, layer, bitrateIndex),
+                                                      header->rate, (h[2] >> 1) & 1);
+    header->samples = layer == 1 ? 384 : (layer == 3 && !mpeg1) ? 576 : 1152;
     return 1;
 }
 
