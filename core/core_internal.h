@@ -12,13 +12,8 @@ enum { START_DIRECTORY_SIZE = 4096 };
 const char* GetStartDirectory(void);
 // Empties "AppLog.txt" in the start directory and resets indentation (log on only).
 void ResetLogFile(void);
-int IsLogEnabled(void);
 // The log file's path: the start directory, a separator unless it ends in one, "AppLog.txt".
 int BuildLogPath(char* path, size_t size);
 
 // Timer set-up and clock choice, run during window start-up.
 void SetUpTimer(void);
-uint32_t ReadMillisecondClock(void);
-
-// Window state cleared between runs of the window start-up (tests too).
-void ResetMainWindowState(void);

@@ -35,8 +35,9 @@ size_t StreamWrite(const void* buffer, size_t size, size_t count, void* stream) 
 }
 int StreamAtEnd(void* stream) { return feof((FILE*)stream); }
 
+// The pump answers -1 exactly when the quit flag is set.
 void PumpUntilEnd(void) {
-    while (ProcessWindowMessages() == 0 && !GetMainWindowState()->quit) {
+    while (ProcessWindowMessages() == 0) {
     }
 }
 
@@ -48,8 +49,7 @@ void RunShutDownSequence(void) {
     const MainWindowState* window = GetMainWindowState();
     if (window->hasWindow && !window->destroyed) {
         PostCloseRequest();
-        while (ProcessWindowMessages() == 0) {
-        }
+        PumpUntilEnd();
         PLATFORM.window->UnregisterWindowClass(WINDOW_CLASS_NAME);
     }
 

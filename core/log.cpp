@@ -55,8 +55,6 @@ int SetLogOutputEnabled(int flag) {
     return 0;
 }
 
-int IsLogEnabled(void) { return !LOG.logOff; }
-
 void ResetLogFile(void) {
     if (LOG.logOff || GetStartDirectory()[0] == '\0') return;
     char path[START_DIRECTORY_SIZE + 16];

@@ -176,8 +176,6 @@ int WindowProcedure(uint32_t message, int64_t wParam, int64_t lParam) {
 
 }  // namespace
 
-void ResetMainWindowState(void) { WINDOW = WindowState{}; }
-
 const MainWindowState* GetMainWindowState(void) {
     WINDOW.pub.windowed = CONFIG.windowed;
     return &WINDOW.pub;
@@ -248,7 +246,7 @@ int ApplyWindowStyle(void) {
 }
 
 int InitMainWindow(void) {
-    ResetMainWindowState();
+    WINDOW = WindowState{};
     // A quit message left from an earlier run of the window must not end this one.
     PlatformMessage stale;
     while (PLATFORM.window->PeekMessage(MESSAGE_QUEUE_THREAD, &stale)) {
@@ -312,11 +310,10 @@ int InitMainWindow(void) {
 
     SetUpTimer();
 
-    uint32_t start = ReadMillisecondClock();
-    while (ReadMillisecondClock() - start < WINDOW_SETTLE_MS) ProcessWindowMessages();
+    uint32_t start = PLATFORM.clock->GetMilliseconds();
+    while (PLATFORM.clock->GetMilliseconds() - start < WINDOW_SETTLE_MS) ProcessWindowMessages();
 
-    FitAndApplyStyleOnce();
-    if (CONFIG.windowed) StoreClientRect();
+    FitAndApplyStyleOnce();  // the windowed style stores the fitted client rectangle
     return 0;
 }
 

@@ -18,8 +18,6 @@ enum { CLOCK_TEST_CHANGES = 60 };
 
 }  // namespace
 
-uint32_t ReadMillisecondClock(void) { return PLATFORM.clock->GetMilliseconds(); }
-
 void SetUpTimer(void) {
     TIMER.counterFrequency = PLATFORM.clock->GetCounterFrequency();
     TIMER.usePerformanceCounter = TIMER.counterFrequency != 0;
