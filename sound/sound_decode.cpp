@@ -8,7 +8,6 @@
 // Sizes a file states are never trusted for allocation: a block is never
 // larger than what the rest of the file can hold, and only bytes actually read
 // reach the codec or the device.
-#include <sys/mman.h>
 #include <vorbis/vorbisfile.h>
 
 #include <climits>
@@ -18,6 +17,7 @@
 #include <cstring>
 
 #include "platform/byte_order.h"
+#include "platform/platform.h"
 #include "sound/sound_loader_internal.h"
 
 namespace {
@@ -28,9 +28,6 @@ const uint32_t MAX_PCM_BYTES = INT_MAX;
 // reached by growing the block as the decoder really delivers PCM.
 const uint64_t OGG_BYTES_PER_FILE_BYTE = 64;
 const uint64_t OGG_MIN_FIRST_BLOCK = 4u << 20;
-// Blocks from this size on ask for huge pages of this size.
-const size_t HUGE_BLOCK_BYTES = 4u << 20;
-const size_t HUGE_PAGE_BYTES = 2u << 20;
 
 
 size_t ReadBytes(SoundDataSource* source, void* buffer, size_t bytes) {
@@ -190,11 +187,7 @@ int DecodeOgg(SoundDataSource* source, SoundProbe* probe, long fileBytes, uint8_
 
 void* AllocateWriteOnceBlock(size_t bytes) {
     void* block = malloc(bytes);
-    if (block == nullptr || bytes < HUGE_BLOCK_BYTES) return block;
-    // Only whole huge pages inside the block; a refusal costs nothing.
-    uintptr_t start = ((uintptr_t)block + HUGE_PAGE_BYTES - 1) & ~(uintptr_t)(HUGE_PAGE_BYTES - 1);
-    uintptr_t end = ((uintptr_t)block + bytes) & ~(uintptr_t)(HUGE_PAGE_BYTES - 1);
-    if (end > start) madvise((void*)start, end - start, MADV_HUGEPAGE);
+    AdviseHugePages(block, bytes);
     return block;
 }
 

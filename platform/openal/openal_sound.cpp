@@ -23,7 +23,6 @@
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <AL/alext.h>
-#include <sys/mman.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -370,16 +369,6 @@ uint8_t* ConvertFrames(const WaveFormat* format, const UploadLayout* layout, con
         memcpy(to, values, outFrameBytes);
     }
     return out;
-}
-
-// A staging block is written once from start to end: a large one asks for
-// huge pages, one page fault per 2 MB rather than per 4 KB.
-void AdviseHugePages(void* block, size_t bytes) {
-    const uintptr_t HUGE_PAGE_BYTES = 2u << 20;
-    if (bytes < 2 * HUGE_PAGE_BYTES) return;
-    uintptr_t start = ((uintptr_t)block + HUGE_PAGE_BYTES - 1) & ~(HUGE_PAGE_BYTES - 1);
-    uintptr_t end = ((uintptr_t)block + bytes) & ~(HUGE_PAGE_BYTES - 1);
-    if (end > start) madvise((void*)start, end - start, MADV_HUGEPAGE);
 }
 
 // Puts the staging block (or silence) into the AL buffer and attaches it to
