@@ -24,9 +24,11 @@ SOURCES=(
   "$ROOT/sound/mp3_probe.cpp"
   "$ROOT/sound/pcm_convert.cpp"
   "$ROOT/platform/codecs/codec_decoders.cpp"
+  "$ROOT/platform/mpeg_frames.cpp"
+  "$ROOT/platform/memory.cpp"
 )
 BIN="$OUT/fuzz_sound_loader"
-NEWEST=$(ls -t "${SOURCES[@]}" "$ROOT/sound/sound_loader_internal.h" "$ROOT/platform/codec.h" "$0" | head -1)
+NEWEST=$(ls -t "${SOURCES[@]}" "$ROOT/sound/sound_loader_internal.h" "$ROOT/platform/codec.h" "$ROOT/platform/mpeg_frames.h" "$ROOT/platform/byte_order.h" "$ROOT/platform/platform.h" "$0" | head -1)
 if [ ! -x "$BIN" ] || [ "$NEWEST" -nt "$BIN" ]; then
   # shellcheck disable=SC2046
   "$CXX" -std=c++20 -g -O1 -fno-omit-frame-pointer -I"$ROOT" \
