@@ -187,7 +187,12 @@ int ConvertUtf8ToSjis(const char* utf8, char* sjis, int size);
 void AdviseHugePages(void* block, size_t bytes);
 
 // The message queue both backends share: the library's posted messages and the
-// backend's translated events wait here in arrival order.
-void PushPlatformMessage(int queue, const PlatformMessage* message);
+// backend's translated events wait here in arrival order. Nothing is dropped;
+// a mouse move right behind another takes its place. Push gives 0, or -1 when
+// no memory is left to hold the message.
+int PushPlatformMessage(int queue, const PlatformMessage* message);
 int PopPlatformMessage(int queue, PlatformMessage* message);
+int CountPlatformMessages(int queue);
+// What is queued for a window that is destroyed goes with it.
+void DropPlatformMessages(int queue);
 void ClearPlatformMessages(void);

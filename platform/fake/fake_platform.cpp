@@ -128,6 +128,8 @@ int FakeCreateMainWindow(const char* title, int windowed, const PlatformRect* re
 void FakeDestroyMainWindow(void) {
     Record("DestroyMainWindow");
     FAKE.hasWindow = 0;
+    // As on the real platform: what was queued for the window goes with it.
+    DropPlatformMessages(MESSAGE_QUEUE_WINDOW);
 }
 void FakeShowMainWindow(void) { Record("ShowMainWindow"); }
 void FakeSetWindowTitle(const char* title) { FAKE.title = title; }

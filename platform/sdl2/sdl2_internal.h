@@ -1,7 +1,7 @@
 // sdl2_internal.h: pieces of the SDL2 backends that their tests reach directly.
 //
 // No SDL types cross this header, so the tests need no SDL headers of their own.
-// The functions after the first two live in sdl2_testing.cpp (target
+// The functions after the first three live in sdl2_testing.cpp (target
 // ravlin_sdl2_testing), linked only into tests.
 #pragma once
 
@@ -16,12 +16,19 @@ int StartSdl2Video(uint32_t flags);
 // DirectInput codes of those keys.
 int MapSdl2ScancodeToDik(int scancode, int japaneseLayout);
 
+// SDL's id of the main window, 0 when there is none.
+uint32_t GetSdl2MainWindowId(void);
+
 // Number of SDL scancodes (the size of SDL's key-state array).
 int GetSdl2ScancodeCount(void);
 // SDL scancode of a key name as SDL spells it ("Right", "Keypad 6"); 0 if unknown.
 int GetSdl2ScancodeByName(const char* name);
 // 1 while SDL's video subsystem runs.
 int IsSdl2VideoRunning(void);
+
+// Puts a mouse event for the main window into SDL's queue, as the X server's
+// would arrive: WM_MOUSEMOVE, WM_LBUTTONDOWN or WM_LBUTTONUP at x, y. 0 or -1.
+int PushSdl2MouseEvent(uint32_t message, int x, int y);
 
 // A virtual joystick for the pad tests (needs the joystick subsystem, that is
 // SDL2_INPUT_OPS.OpenInput). Returns its enumeration index, or -1.

@@ -1,8 +1,10 @@
 // sdl2_testing.cpp: test hooks into SDL for the tests of the SDL2 backends.
 //
-// A virtual joystick stands in for a joypad; key names give scancodes.
+// A virtual joystick stands in for a joypad; key names give scancodes; mouse
+// events can be queued as if the X server had sent them.
 #include <SDL.h>
 
+#include "platform/platform.h"
 #include "platform/sdl2/sdl2_internal.h"
 
 namespace {
@@ -27,6 +29,26 @@ int GetSdl2ScancodeByName(const char* name) {
 }
 
 int IsSdl2VideoRunning(void) { return SDL_WasInit(SDL_INIT_VIDEO) != 0; }
+
+int PushSdl2MouseEvent(uint32_t message, int x, int y) {
+    SDL_Event event;
+    SDL_zero(event);
+    if (message == WM_MOUSEMOVE) {
+        event.type = SDL_MOUSEMOTION;
+        event.motion.windowID = GetSdl2MainWindowId();
+        event.motion.x = x;
+        event.motion.y = y;
+    } else if (message == WM_LBUTTONDOWN || message == WM_LBUTTONUP) {
+        event.type = message == WM_LBUTTONDOWN ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+        event.button.windowID = GetSdl2MainWindowId();
+        event.button.button = SDL_BUTTON_LEFT;
+        event.button.x = x;
+        event.button.y = y;
+    } else {
+        return -1;
+    }
+    return SDL_PushEvent(&event) == 1 ? 0 : -1;
+}
 
 int AttachSdl2VirtualPad(int axes, int buttons) {
     int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, axes, buttons, 0);

@@ -28,6 +28,10 @@ namespace {
 
 enum { TITLE_UTF8_SIZE = 1024 };  // bytes; a 255-byte Shift-JIS title needs at most 766
 
+// SDL events are taken into the window's queue only while it holds fewer
+// messages than this; the rest wait in SDL's own queue for the next peek.
+enum { SDL_DRAIN_ROOM = 64 };
+
 struct Sdl2WindowState {
     SDL_Window* window;
     uint32_t windowId;       // SDL's id of the main window, 0 when there is none
@@ -142,11 +146,11 @@ uint32_t ButtonMessage(uint8_t button, int down) {
     }
 }
 
-// Moves every pending SDL event into the window's message queue. Key and
-// joystick events are dropped here: their state stays readable from SDL.
+// Moves pending SDL events into the window's message queue while it has room.
+// Key and joystick events are dropped here: their state stays readable from SDL.
 void DrainSdlEvents(void) {
     SDL_Event event;
-    while (SDL_PollEvent(&event)) {
+    while (CountPlatformMessages(MESSAGE_QUEUE_WINDOW) < SDL_DRAIN_ROOM && SDL_PollEvent(&event)) {
         switch (event.type) {
             case SDL_WINDOWEVENT:
                 TranslateWindowEvent(event.window);
@@ -180,6 +184,12 @@ void DrainSdlEvents(void) {
     W.desktopHeight = height;
     W.desktopColorBits = bits;
 }
+
+}  // namespace
+
+uint32_t GetSdl2MainWindowId(void) { return W.windowId; }
+
+namespace {
 
 // ---- Operations ----
 
@@ -239,9 +249,7 @@ void Sdl2DestroyMainWindow(void) {
     W.bordered = 0;
     // What was still queued for the window dies with it; a later window of
     // this process must not receive it.
-    PlatformMessage stale;
-    while (PopPlatformMessage(MESSAGE_QUEUE_WINDOW, &stale)) {
-    }
+    DropPlatformMessages(MESSAGE_QUEUE_WINDOW);
 }
 
 void Sdl2UnregisterWindowClass(const char*) {

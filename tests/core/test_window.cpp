@@ -118,11 +118,14 @@ TEST_F(WindowTest, WaitMillisecondsWaitsOnTheClock) {
 
 TEST_F(WindowTest, WaitSurvivesTheClockWrapping) {
     ASSERT_EQ(InitLibrary(), 0);
-    // Just below the sign change of the millisecond clock.
-    FAKE.milliseconds = 0x7FFFFFF0u;
+    // Just below the sign change of the millisecond clock: its third read lies
+    // beyond it (0x7FFFFFFE, then 0x80000005).
+    const uint32_t start = 0x7FFFFFF0u;
+    FAKE.milliseconds = start;
     FAKE.millisecondStep = 7;
     EXPECT_EQ(WaitMilliseconds(100), 0);
-    EXPECT_LT(FAKE.milliseconds - 0x7FFFFFF0u, 200u);
+    EXPECT_GE(FAKE.milliseconds - start, 100u);
+    EXPECT_LT(FAKE.milliseconds - start, 200u);
 }
 
 TEST_F(WindowTest, MovesFollowTheClientArea) {
@@ -162,4 +165,109 @@ TEST_F(WindowTest, DisplayChangeThatFitsIsFollowed) {
     QueueFakeMessage(WM_DISPLAYCHANGE, 32, 320 | (100 << 16));
     EXPECT_EQ(ProcessWindowMessages(), -1);
     EXPECT_EQ(CountFakeCalls("PostClose"), 1);
+}
+
+// ---- Floods of messages ----
+
+namespace {
+
+// A pump that would wait forever is ended after this many peeks by a quit
+// message, and the test fails.
+const int RESCUE_AFTER_PEEKS = 20000;
+int RESCUE_AT = 0;
+bool RESCUED = false;
+int FLOOD_AT = 0;
+bool FLOODED = false;
+
+bool RescueIfStuck(int peek) {
+    if (peek < RESCUE_AT || RESCUED) return RESCUED;
+    RESCUED = true;
+    PlatformMessage quit = {WM_QUIT, 0, 0};
+    PushPlatformMessage(MESSAGE_QUEUE_THREAD, &quit);
+    return true;
+}
+
+void ArmFlood(int floodAt) {
+    FLOOD_AT = floodAt;
+    FLOODED = false;
+    RESCUED = false;
+    RESCUE_AT = FAKE.peekCount + RESCUE_AFTER_PEEKS;
+}
+
+// 300 mouse moves arrive at the first peek after the close request.
+void MovesAfterTheClose(int peek) {
+    if (RescueIfStuck(peek) || FLOODED || CountFakeCalls("PostClose") == 0) return;
+    FLOODED = true;
+    for (int i = 0; i < 300; i++) QueueFakeMessage(WM_MOUSEMOVE, 0, i);
+}
+
+// The focus comes back, and right behind it 300 moves and 600 clicks.
+void FocusThenClicks(int peek) {
+    if (RescueIfStuck(peek) || FLOODED || peek < FLOOD_AT) return;
+    FLOODED = true;
+    QueueFakeMessage(WM_ACTIVATEAPP, 1, 0);
+    QueueFakeMessage(WM_ACTIVATE, 1, 0);
+    for (int i = 0; i < 300; i++) {
+        QueueFakeMessage(WM_MOUSEMOVE, 0, i);
+        QueueFakeMessage(WM_LBUTTONDOWN, 0, i);
+        QueueFakeMessage(WM_LBUTTONUP, 0, i);
+    }
+}
+
+}  // namespace
+
+TEST_F(WindowTest, FloodsOfMessagesLoseNothing) {
+    // The queue itself: every message but a move right behind a move is kept,
+    // in order, however many wait; the move kept is the latest.
+    PlatformMessage m = {WM_CLOSE, 0, 0};
+    PushPlatformMessage(MESSAGE_QUEUE_WINDOW, &m);
+    for (int i = 0; i < 1000; i++) {
+        PlatformMessage move1 = {WM_MOUSEMOVE, 0, i}, move2 = {WM_MOUSEMOVE, 0, 100000 + i};
+        PlatformMessage click = {WM_LBUTTONDOWN, 0, i};
+        PushPlatformMessage(MESSAGE_QUEUE_WINDOW, &move1);
+        PushPlatformMessage(MESSAGE_QUEUE_WINDOW, &move2);
+        PushPlatformMessage(MESSAGE_QUEUE_WINDOW, &click);
+    }
+    std::vector<PlatformMessage> got;
+    while (PopPlatformMessage(MESSAGE_QUEUE_WINDOW, &m)) got.push_back(m);
+    EXPECT_EQ(got.size(), 2001u);
+    EXPECT_EQ(got[0].message, (uint32_t)WM_CLOSE);
+    int wrong = 0;
+    for (int i = 0; i < 1000 && got.size() == 2001; i++) {
+        const PlatformMessage& move = got[1 + 2 * i];
+        const PlatformMessage& click = got[2 + 2 * i];
+        wrong += move.message != WM_MOUSEMOVE || move.lParam != 100000 + i;
+        wrong += click.message != WM_LBUTTONDOWN || click.lParam != i;
+    }
+    EXPECT_EQ(wrong, 0);
+
+    // A destroyed window's messages go with it; the thread's stay.
+    QueueFakeMessage(WM_MOVE, 0, 0);
+    PlatformMessage quit = {WM_QUIT, 0, 0};
+    PushPlatformMessage(MESSAGE_QUEUE_THREAD, &quit);
+    PLATFORM.window->DestroyMainWindow();
+    EXPECT_EQ(PLATFORM.window->PeekMessage(MESSAGE_QUEUE_WINDOW, &m), 0);
+    EXPECT_EQ(PLATFORM.window->PeekMessage(MESSAGE_QUEUE_THREAD, &m), 1);
+
+    // The shut-down: moves arriving behind its close request do not hide it.
+    ASSERT_EQ(InitLibrary(), 0);
+    ArmFlood(0);
+    FAKE.onPeek = MovesAfterTheClose;
+    EXPECT_EQ(EndLibrary(), 0);
+    FAKE.onPeek = nullptr;
+    EXPECT_TRUE(FLOODED);
+    EXPECT_FALSE(RESCUED) << "the close request was lost";
+    EXPECT_EQ(GetMainWindowState()->destroyed, 1);
+
+    // The pump: a focus regained right before a flood of clicks is seen.
+    ASSERT_EQ(InitLibrary(), 0);
+    QueueFakeMessage(WM_ACTIVATEAPP, 0, 0);
+    QueueFakeMessage(WM_ACTIVATE, 0, 0);
+    ArmFlood(FAKE.peekCount + 5);
+    FAKE.onPeek = FocusThenClicks;
+    EXPECT_EQ(ProcessWindowMessages(), 0);
+    FAKE.onPeek = nullptr;
+    EXPECT_TRUE(FLOODED);
+    EXPECT_FALSE(RESCUED) << "the pump waited for a focus it had lost";
+    EXPECT_EQ(GetMainWindowState()->active, 1);
 }

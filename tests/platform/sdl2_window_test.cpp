@@ -262,6 +262,44 @@ TEST_F(Sdl2Window, PostedMessagesAndTheCloseButtonComeBackThroughPeek) {
     EXPECT_EQ(message.message, (uint32_t)WM_QUIT);
 }
 
+TEST_F(Sdl2Window, AFloodOfMouseEventsLosesNoClick) {
+    std::string title = Unique("RavlinFlood");
+    std::string id = Open(title.c_str(), title.c_str(), PlatformRect{25, 25, 375, 145});
+    ASSERT_FALSE(id.empty());
+    Collect(200, [](const std::vector<PlatformMessage>&) { return false; });
+
+    // A close request waits in front of 900 events that arrive at once.
+    PlatformMessage close = {WM_CLOSE, 0, 0};
+    SDL2_WINDOW_OPS.PostMessage(MESSAGE_QUEUE_WINDOW, &close);
+    for (int i = 0; i < 300; i++) {
+        ASSERT_EQ(PushSdl2MouseEvent(WM_MOUSEMOVE, i, i), 0);
+        ASSERT_EQ(PushSdl2MouseEvent(WM_LBUTTONDOWN, i, i), 0);
+        ASSERT_EQ(PushSdl2MouseEvent(WM_LBUTTONUP, i, i), 0);
+    }
+    std::vector<PlatformMessage> all = Collect(500, [](const std::vector<PlatformMessage>& m) {
+        return Count(m, WM_LBUTTONUP) >= 300;
+    });
+    std::vector<PlatformMessage> mouse;
+    for (const PlatformMessage& m : all) {
+        if (m.message == WM_CLOSE || m.message == WM_MOUSEMOVE || m.message == WM_LBUTTONDOWN ||
+            m.message == WM_LBUTTONUP) {
+            mouse.push_back(m);
+        }
+    }
+    ASSERT_EQ(mouse.size(), 901u);
+    EXPECT_EQ(mouse[0].message, (uint32_t)WM_CLOSE);
+    int wrong = 0;
+    for (int i = 0; i < 300; i++) {
+        int64_t at = i | (i << 16);
+        for (int k = 0; k < 3; k++) {
+            const PlatformMessage& m = mouse[1 + 3 * i + k];
+            uint32_t want = k == 0 ? WM_MOUSEMOVE : k == 1 ? WM_LBUTTONDOWN : WM_LBUTTONUP;
+            wrong += m.message != want || m.lParam != at;
+        }
+    }
+    EXPECT_EQ(wrong, 0) << "clicks out of order or moved";
+}
+
 TEST_F(Sdl2Window, FocusBecomesActivationMessages) {
     std::string title = Unique("RavlinFocus");
     std::string id = Open(title.c_str(), title.c_str(), PlatformRect{30, 30, 380, 150});
