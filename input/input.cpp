@@ -170,7 +170,9 @@ int IsKeyDown(int scanCode) {
         if (GetMainWindowState()->closePosted) return 0;
         return InitInput();
     }
-    WaitWhileInactive();
+    // A program ending while in the background reads no keys: they were
+    // pressed for another window.
+    if (WaitWhileInactive() != 0) return 0;
     if (scanCode < 0 || scanCode > 255) return 0;
     uint8_t state[256];
     if (ReadKeyboardState(state) != 0) return 0;
@@ -178,7 +180,7 @@ int IsKeyDown(int scanCode) {
 }
 
 int GetPadInput(int inputSource) {
-    WaitWhileInactive();
+    if (WaitWhileInactive() != 0) return 0;
     if (!INPUT.started) {
         if (GetMainWindowState()->closePosted) return 0;
         return InitInput();

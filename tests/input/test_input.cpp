@@ -151,3 +151,59 @@ TEST_F(InputTest, UnusableKeyboardEndsTheProgram) {
         EXPECT_NE(log.find("ソフトをエラー終了します"), std::string::npos);
     }
 }
+
+namespace {
+
+// The pumps hold their caller while the window is in the background, so a
+// query meets an inactive window only when it was made inactive between two
+// pumps (by a handler or a nested wait): the test sets the state directly.
+void Deactivate() { const_cast<MainWindowState*>(GetMainWindowState())->active = 0; }
+
+int EVENT_AT = 0;
+uint32_t EVENT_MESSAGE = 0;
+void SendAt(int peek) {
+    if (peek == EVENT_AT) QueueFakeMessage(EVENT_MESSAGE, EVENT_MESSAGE == WM_ACTIVATEAPP ? 1 : 0, 0);
+}
+
+}  // namespace
+
+TEST_F(InputTest, QueriesWaitWhileInactiveAndGiveNothingOnceTheProgramEnds) {
+    AddPad("Pad");
+    ASSERT_EQ(InitLibrary(), 0);
+    Press(DIK_RIGHT);
+    FAKE.onPeek = SendAt;
+
+    // In the background both queries hold the caller until the window is
+    // active again, then answer.
+    for (int pad = 0; pad < 2; pad++) {
+        Deactivate();
+        EVENT_MESSAGE = WM_ACTIVATEAPP;
+        EVENT_AT = FAKE.peekCount + 30;
+        int answer = pad ? GetPadInput(INPUT_KEY_PAD1) : IsKeyDown(DIK_RIGHT);
+        EXPECT_EQ(answer, pad ? PAD_RIGHT : 1) << pad;
+        EXPECT_GE(FAKE.peekCount, EVENT_AT) << pad << ": answered without waiting";
+    }
+
+    // A pad that cannot be read pumps before it is acquired again; the program
+    // told to end there gives -1 at once.
+    FAKE.pads[0].readFails = 1;
+    FAKE.pads[0].reacquireFails = 1;
+    QueueFakeMessage(WM_CLOSE, 0, 0);
+    EXPECT_EQ(GetPadInput(INPUT_KEY_PAD1), -1);
+    EXPECT_EQ(CountFakeCalls("ReacquirePad"), 0);
+    EndLibrary();
+
+    // Told to end while waiting in the background: nothing is held, and a
+    // later query does not wait at all.
+    ASSERT_EQ(InitLibrary(), 0);
+    Deactivate();
+    EVENT_MESSAGE = WM_CLOSE;
+    EVENT_AT = FAKE.peekCount + 30;
+    EXPECT_EQ(IsKeyDown(DIK_RIGHT), 0);
+    EXPECT_GE(FAKE.peekCount, EVENT_AT);
+    int peeks = FAKE.peekCount;
+    EXPECT_EQ(GetPadInput(INPUT_KEY_PAD1), 0);
+    EXPECT_EQ(IsKeyDown(DIK_RIGHT), 0);
+    EXPECT_EQ(FAKE.peekCount, peeks);
+    FAKE.onPeek = nullptr;
+}
