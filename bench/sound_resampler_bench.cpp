@@ -36,7 +36,7 @@ constexpr int MEASURE_FRAMES = RATE;  // one second
 int LoadSine(double hz) {
     std::vector<int16_t> pcm(RATE);
     for (int i = 0; i < RATE; i++) pcm[i] = (int16_t)lrint(32767 * sin(2 * M_PI * hz * i / RATE));
-    WaveFormat format = {WAVE_FORMAT_PCM, 1, RATE, RATE * 2, 2, 16, 0};
+    WaveFormat format = {WAVE_FORMAT_PCM, 1, RATE, RATE * 2, 2, 16, 0, 0};
     int handle = AddSoundData();
     if (CreateSoundBuffers(&format, RATE * 2, 1, handle) != 0) return -1;
     void* part1 = nullptr;

@@ -90,6 +90,10 @@ struct PlatformSoundOps {
     // from data of exactly its size, as Lock of the whole buffer, a copy and
     // Unlock would, without a block of the device's own in between. 0 or -1.
     int (*Fill)(int buffer, const void* data, uint32_t bytes);
+    // Optional (null when any size fits): 1 when a buffer of this format and
+    // size can be made and filled, as the device will hold the data (which may
+    // take more bytes than the format's), 0 when it is too large to hold.
+    int (*CanHoldBuffer)(const WaveFormat* format, uint32_t bytes);
 };
 
 extern const PlatformSoundOps OPENAL_SOUND_OPS;

@@ -132,9 +132,44 @@ int IsPlainPcm(const WaveFormat* format) {
 
 // ---- Ogg Vorbis decoding ----
 
+// Vorbis orders 3 to 8 channels otherwise than WAVE does (3: L C R; 5.1: L C R
+// rear L, rear R, LFE). Entry c of a row is the Vorbis channel that becomes
+// WAVE channel c, so that the device hears each one from its own speaker.
+const uint8_t VORBIS_TO_WAVE[9][8] = {
+    {}, {0}, {0, 1},
+    {0, 2, 1},
+    {0, 1, 2, 3},
+    {0, 2, 1, 3, 4},
+    {0, 2, 1, 5, 3, 4},
+    {0, 2, 1, 6, 5, 3, 4},
+    {0, 2, 1, 7, 5, 6, 3, 4},
+};
+
+// Puts whole 16-bit frames of Vorbis order into WAVE order, in place. More
+// than 8 channels have no defined order and stay as they are.
+void ReorderVorbisChannels(uint8_t* pcm, uint32_t bytes, int channels) {
+    if (channels < 3 || channels > 8) return;
+    const uint8_t* from = VORBIS_TO_WAVE[channels];
+    uint32_t frameBytes = 2u * (uint32_t)channels;
+    for (uint32_t at = 0; at + frameBytes <= bytes; at += frameBytes) {
+        uint8_t frame[16];
+        memcpy(frame, pcm + at, frameBytes);
+        for (int c = 0; c < channels; c++) memcpy(pcm + at + 2 * c, frame + 2 * from[c], 2);
+    }
+}
+
+// A block of zeroed memory from the system: pages the decoder never reaches
+// stay silence without ever being written (or committed).
+uint8_t* AllocateSilence(size_t bytes) {
+    uint8_t* block = (uint8_t*)calloc(1, bytes);
+    AdviseHugePages(block, bytes);
+    return block;
+}
+
 // Decodes into a block sized from the stream's total time; the block grows
 // toward that size only as PCM really arrives, so a false length in a small
-// file costs nothing. Bytes the decoder leaves unfilled are silence.
+// file costs nothing. Bytes the decoder leaves unfilled are silence. The sound
+// ends where a link of another rate or channel count begins.
 int DecodeOgg(SoundDataSource* source, SoundProbe* probe, long fileBytes, uint8_t** pcm, uint32_t* pcmBytes) {
     OggVorbis_File* vorbis = (OggVorbis_File*)probe->vorbisFile;
     uint32_t target = probe->dataBytes;
@@ -142,22 +177,29 @@ int DecodeOgg(SoundDataSource* source, SoundProbe* probe, long fileBytes, uint8_
     if (first < OGG_MIN_FIRST_BLOCK) first = OGG_MIN_FIRST_BLOCK;
     // Whole frames in every size: the decoder gives nothing for less.
     uint64_t blockAlign = probe->format[12] | (probe->format[13] << 8);
+    int channels = probe->format[2] | (probe->format[3] << 8);
+    long rate = (long)ReadU32(probe->format + 4);
     first -= first % blockAlign;
     uint32_t allocated = (uint64_t)target < first ? target : (uint32_t)first;
-    uint8_t* block = (uint8_t*)AllocateWriteOnceBlock(allocated > 0 ? allocated : 1);
+    uint8_t* block = AllocateSilence(allocated > 0 ? allocated : 1);
     if (block == nullptr) return -1;
 
     uint32_t offset = 0;
+    int otherLink = 0;
     for (;;) {
         if (offset == allocated) {
             if (allocated == target) break;
+            // A fresh zeroed block rather than realloc, whose new part would
+            // have to be cleared by hand.
             uint64_t grown = (uint64_t)allocated * 2;
             uint32_t size = grown < target ? (uint32_t)grown : target;
-            uint8_t* bigger = (uint8_t*)realloc(block, size);
+            uint8_t* bigger = AllocateSilence(size);
             if (bigger == nullptr) {
                 free(block);
                 return -1;
             }
+            memcpy(bigger, block, offset);
+            free(block);
             block = bigger;
             allocated = size;
         }
@@ -170,14 +212,20 @@ int DecodeOgg(SoundDataSource* source, SoundProbe* probe, long fileBytes, uint8_
         }
         // 0 is the end; other errors end the decode where it stands.
         if (got <= 0) break;
+        vorbis_info* info = ov_info(vorbis, bitstream);
+        if (info == nullptr || info->channels != channels || info->rate != rate) {
+            // Read in the first link's layout, this link's sound would be noise.
+            memset(block + offset, 0, (size_t)got);
+            otherLink = 1;
+            break;
+        }
+        ReorderVorbisChannels(block + offset, (uint32_t)got, channels);
         offset += (uint32_t)got;
     }
     uint32_t length = offset;
-    // The stated length counts when the whole block was there to hold it.
-    if (allocated == target) {
-        memset(block + offset, 0, target - offset);
-        length = target;
-    }
+    // The stated length counts when the whole block was there to hold it (its
+    // tail is silence already) and every link could be played.
+    if (allocated == target && !otherLink) length = target;
     *pcm = block;
     *pcmBytes = length;
     return 0;
@@ -199,6 +247,13 @@ void ReadWaveFormat(const uint8_t* record, WaveFormat* format) {
     format->blockAlign = ReadU16(record + 12);
     format->bitsPerSample = ReadU16(record + 14);
     format->extraSize = ReadU16(record + 16);
+    format->channelMask = 0;
+}
+
+uint32_t ReadChannelMask(const uint8_t* record, uint32_t recordBytes) {
+    // WAVE_FORMAT_EXTENSIBLE: valid bits (u16), then the mask, after the extra size.
+    if (recordBytes < 24 || ReadU16(record) != 0xFFFE || ReadU16(record + 16) < 22) return 0;
+    return ReadU32(record + 20);
 }
 
 void FreeSoundProbe(SoundProbe* probe) {
@@ -329,6 +384,8 @@ int DecodeSoundToPcm(SoundDataSource* source, DecodedSound* sound) {
         sound->pcm = pcm;
         sound->pcmBytes = pcmBytes - pcmBytes % sound->format.blockAlign;
     }
+    // The codec keeps the channels in their order: their speakers stay.
+    sound->format.channelMask = ReadChannelMask(probe.format, probe.formatBytes);
     FreeSoundProbe(&probe);
     // A sound without a single frame cannot be played (nor given a buffer).
     if (sound->pcmBytes == 0 || sound->pcmBytes > MAX_PCM_BYTES) {

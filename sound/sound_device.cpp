@@ -54,7 +54,7 @@ WaveFormat MakePrimaryFormat(const PlatformSoundCaps* caps) {
 
 // A one-second sine of the given tone. Losing the buffer loses the device.
 int CreateBeepBuffer(int toneFrequency) {
-    WaveFormat format = {WAVE_FORMAT_PCM, 1, BEEP_RATE, BEEP_RATE * 2, 2, 16, 0};
+    WaveFormat format = {WAVE_FORMAT_PCM, 1, BEEP_RATE, BEEP_RATE * 2, 2, 16, 0, 0};
     int id = PLATFORM.sound->CreateBuffer(&format, BEEP_BYTES, DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN | DSBCAPS_STATIC);
     if (id <= 0) {
         WriteLog("ビープ用DirectSoundのプライマリサウンドバッファの作成に失敗しました\n");

@@ -229,7 +229,7 @@ int MakeToneSound(int frequency, int milliseconds) {
     // Whole periods: the tone's frequency moves a little so that the end meets the start.
     int64_t periods = ((int64_t)frequency * milliseconds + 500) / 1000;
     if (frames < 2 || periods < 1) return -1;
-    WaveFormat format = {WAVE_FORMAT_PCM, 1, (uint32_t)rate, (uint32_t)rate * 2, 2, 16, 0};
+    WaveFormat format = {WAVE_FORMAT_PCM, 1, (uint32_t)rate, (uint32_t)rate * 2, 2, 16, 0, 0};
     int handle = AddSoundData();
     void* part1 = nullptr;
     int bytes1 = 0;

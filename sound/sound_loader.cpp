@@ -40,6 +40,12 @@ int LoadSoundFile(const char* path) {
         DeleteSoundHandle(handle);
         return -1;
     }
+    // Nor may a sound too large for the device's buffers end it.
+    if (PLATFORM.sound->CanHoldBuffer != nullptr && !PLATFORM.sound->CanHoldBuffer(&sound.format, sound.pcmBytes)) {
+        FreeDecodedSound(&sound);
+        DeleteSoundHandle(handle);
+        return -1;
+    }
     if (CreateSoundBuffers(&sound.format, (int)sound.pcmBytes, 1, handle) != 0) {
         FreeDecodedSound(&sound);
         DeleteSoundHandle(handle);

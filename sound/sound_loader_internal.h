@@ -76,8 +76,11 @@ int GetMpegFrameLength(int mpeg1, int layer, int bitrateIndex, int rateIndex, in
 int ConvertToPcm(const uint8_t* block, uint32_t blockBytes, const uint8_t* format,
                  uint32_t formatBytes, uint8_t** pcm, uint32_t* pcmBytes, uint8_t* pcmFormat);
 
-// Reads the fixed fields of a wave-format record (at least 16 bytes).
+// Reads the fixed fields of a wave-format record (at least 18 bytes); the
+// channel mask is left 0.
 void ReadWaveFormat(const uint8_t* record, WaveFormat* format);
+// The channel mask of a WAVE_FORMAT_EXTENSIBLE record, 0 for other records.
+uint32_t ReadChannelMask(const uint8_t* record, uint32_t recordBytes);
 
 // A data source over bytes in memory (for loads from memory and the tests).
 struct MemorySoundStream {

@@ -160,6 +160,10 @@ void FakeReleaseBuffer(int id) {
     FAKE_SOUND.buffers[id].playing = 0;
 }
 
+int FakeCanHoldBuffer(const WaveFormat*, uint32_t bytes) {
+    return FAKE_SOUND.maxBufferBytes == 0 || bytes <= FAKE_SOUND.maxBufferBytes;
+}
+
 }  // namespace
 
 const PlatformSoundOps FAKE_SOUND_OPS = {
@@ -169,6 +173,7 @@ const PlatformSoundOps FAKE_SOUND_OPS = {
     FakePlay, FakeStop, FakeSetPosition, FakeSetFrequency,
     FakeLock, FakeUnlock, FakeReleaseBuffer,
     nullptr,  // no Fill: buffers are written through Lock and Unlock
+    FakeCanHoldBuffer,
 };
 
 void InstallFakeSoundDevice(void) {
@@ -188,6 +193,7 @@ void InstallFakeSoundDevice(void) {
     FAKE_SOUND.createDeviceFails = FAKE_SOUND.cooperativeLevelFails = 0;
     FAKE_SOUND.primaryBufferFails = FAKE_SOUND.setPrimaryFormatFails = 0;
     FAKE_SOUND.createBufferFails = FAKE_SOUND.frequencyControlFails = FAKE_SOUND.createBufferFailAfter = 0;
+    FAKE_SOUND.maxBufferBytes = 0;
     for (int id = 1; id <= FAKE_SOUND.buffersCreated; id++) FAKE_SOUND.buffers[id] = FakeSoundBuffer{};
     FAKE_SOUND.buffersCreated = 0;
     PLATFORM.sound = &FAKE_SOUND_OPS;

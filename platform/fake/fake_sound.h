@@ -45,6 +45,7 @@ struct FakeSoundDevice {
     int createBufferFails;           // refuse every buffer
     int frequencyControlFails;       // refuse buffers that ask for DSBCAPS_CTRLFREQUENCY
     int createBufferFailAfter;       // > 0: refuse buffers after this many were made
+    uint32_t maxBufferBytes;         // > 0: the largest buffer CanHoldBuffer accepts, bytes
 
     int buffersCreated;              // ids handed out so far (ids are 1..buffersCreated)
     FakeSoundBuffer buffers[MAX_FAKE_SOUND_BUFFERS + 1];  // by id

@@ -279,12 +279,109 @@ int IsDirectFormat(const WaveFormat* format) {
     return format->formatTag == WAVE_FORMAT_PCM && (format->bitsPerSample == 8 || format->bitsPerSample == 16);
 }
 
+// ---- Speakers ----
+//
+// A channel mask names the speaker of each channel, lowest bit first (front
+// left, front right, front centre, LFE, back left, back right, ...); a mask of 0
+// stands for the usual layout of the channel count. Layouts the library mixes
+// as they are go to it unchanged; any other one is folded to stereo by where
+// its speakers stand.
+
+enum { SPEAKER_LEFT, SPEAKER_RIGHT, SPEAKER_CENTRE, SPEAKER_LFE };
+enum { KNOWN_SPEAKERS = 18 };
+
+const uint8_t SPEAKER_SIDES[KNOWN_SPEAKERS] = {
+    SPEAKER_LEFT,   SPEAKER_RIGHT,  SPEAKER_CENTRE, SPEAKER_LFE,    // front L, R, C, LFE
+    SPEAKER_LEFT,   SPEAKER_RIGHT,                                  // back L, R
+    SPEAKER_LEFT,   SPEAKER_RIGHT,  SPEAKER_CENTRE,                 // front left/right of centre, back C
+    SPEAKER_LEFT,   SPEAKER_RIGHT,                                  // side L, R
+    SPEAKER_CENTRE, SPEAKER_LEFT,   SPEAKER_CENTRE, SPEAKER_RIGHT,  // top C, top front L, C, R
+    SPEAKER_LEFT,   SPEAKER_CENTRE, SPEAKER_RIGHT,                  // top back L, C, R
+};
+
+// The usual layout of 1 to 8 channels: mono, stereo, 3.0, quad, 5.0, 5.1,
+// 6.1, 7.1.
+const uint32_t DEFAULT_CHANNEL_MASKS[9] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0x70F, 0x63F};
+
+// The library's own layouts (AL_EXT_MCFORMATS), in the order it takes them.
+const uint32_t QUAD_MASK = 0x33, SURROUND51_MASK = 0x3F, SURROUND51_SIDE_MASK = 0x60F, SURROUND61_MASK = 0x70F,
+               SURROUND71_MASK = 0x63F;
+
+// The speakers the channels stand for: those of the mask given, or the usual
+// ones when it names no known speaker. Bits past the channel count are not
+// used; with fewer bits, the last channels have no speaker.
+uint32_t GetSpeakerMask(const WaveFormat* format) {
+    uint32_t mask = format->channelMask & ((1u << KNOWN_SPEAKERS) - 1);
+    if (mask == 0) mask = DEFAULT_CHANNEL_MASKS[format->channels <= 8 ? format->channels : 8];
+    uint32_t used = 0;
+    for (int c = 0; c < format->channels && mask != 0; c++) {
+        used |= mask & (0u - mask);  // the lowest bit left
+        mask &= mask - 1;
+    }
+    return used;
+}
+
+// Where each channel is heard when folded to stereo: its gains on the left
+// and on the right. Side speakers play on their side, centre ones on both at
+// equal power, the LFE not at all, and channels the mask leaves without a
+// speaker on both like the centre. All are scaled so that no sum can leave
+// -1..1. gains holds 2 x channels values.
+void GetFoldGains(const WaveFormat* format, float* gains) {
+    const float centre = 0.70710678f;
+    uint32_t mask = GetSpeakerMask(format);
+    double left = 0, right = 0;
+    for (int c = 0; c < format->channels; c++) {
+        int side = SPEAKER_CENTRE;
+        if (mask != 0) {
+            int speaker = __builtin_ctz(mask);
+            mask &= mask - 1;
+            side = SPEAKER_SIDES[speaker];
+        }
+        float l = side == SPEAKER_LEFT ? 1.0f : side == SPEAKER_CENTRE ? centre : 0.0f;
+        float r = side == SPEAKER_RIGHT ? 1.0f : side == SPEAKER_CENTRE ? centre : 0.0f;
+        gains[2 * c] = l;
+        gains[2 * c + 1] = r;
+        left += l;
+        right += r;
+    }
+    double larger = left > right ? left : right;
+    float scale = larger > 1 ? (float)(1 / larger) : 1.0f;
+    for (int i = 0; i < 2 * format->channels; i++) gains[i] *= scale;
+}
+
+// The library's multichannel format for the layout, by sample bits (8, 16 or
+// 32 for float); 0 when it has none.
+ALenum GetMultiChannelFormat(const WaveFormat* format, int bits) {
+    if (!AL_SOUND.hasMultiChannel) return 0;
+    int channels = format->channels;
+    uint32_t mask = GetSpeakerMask(format);
+    // Every channel must have its speaker: no bits fewer than channels.
+    if (__builtin_popcount(mask) != channels) return 0;
+    if (channels == 4 && mask == QUAD_MASK) {
+        return bits == 8 ? AL_FORMAT_QUAD8 : bits == 16 ? AL_FORMAT_QUAD16 : AL_FORMAT_QUAD32;
+    }
+    if (channels == 6 && (mask == SURROUND51_MASK || mask == SURROUND51_SIDE_MASK)) {
+        return bits == 8 ? AL_FORMAT_51CHN8 : bits == 16 ? AL_FORMAT_51CHN16 : AL_FORMAT_51CHN32;
+    }
+    if (channels == 7 && mask == SURROUND61_MASK) {
+        return bits == 8 ? AL_FORMAT_61CHN8 : bits == 16 ? AL_FORMAT_61CHN16 : AL_FORMAT_61CHN32;
+    }
+    if (channels == 8 && mask == SURROUND71_MASK) {
+        return bits == 8 ? AL_FORMAT_71CHN8 : bits == 16 ? AL_FORMAT_71CHN16 : AL_FORMAT_71CHN32;
+    }
+    return 0;
+}
+
+// Two channels are a stereo pair unless the mask puts them elsewhere.
+int IsStereoPair(const WaveFormat* format) { return format->channels == 2 && GetSpeakerMask(format) == 0x3; }
+
 // How a buffer's data goes to the library.
 struct UploadLayout {
     ALenum format;     // AL format, 0 when the data cannot be played
     int channels;      // channels uploaded
     int sampleBytes;   // 1, 2 (as they are) or 4 (float)
     int asIs;          // the buffer's bytes go up unchanged
+    int folded;        // the channels are folded to stereo by speaker position
 };
 
 // 8 and 16-bit data keep their depth, deeper ones become 32-bit float.
@@ -297,25 +394,22 @@ UploadLayout GetUploadLayout(const WaveFormat* format) {
     int channels = format->channels;
     if (bits == 32 && !AL_SOUND.hasFloat) return layout;
     layout.sampleBytes = bits / 8;
+    ALenum multiChannel = channels > 2 ? GetMultiChannelFormat(format, bits) : 0;
     if (channels == 1) {
         layout.channels = 1;
         layout.format = bits == 8 ? AL_FORMAT_MONO8 : bits == 16 ? AL_FORMAT_MONO16 : AL_FORMAT_MONO_FLOAT32;
-    } else if (channels <= 2) {
+    } else if (IsStereoPair(format)) {
         layout.channels = 2;
         layout.format = bits == 8 ? AL_FORMAT_STEREO8 : bits == 16 ? AL_FORMAT_STEREO16 : AL_FORMAT_STEREO_FLOAT32;
-    } else if (AL_SOUND.hasMultiChannel && (channels == 4 || channels == 6 || channels == 7 || channels == 8)) {
+    } else if (multiChannel != 0) {
         layout.channels = channels;
-        switch (channels) {
-        case 4: layout.format = bits == 8 ? AL_FORMAT_QUAD8 : bits == 16 ? AL_FORMAT_QUAD16 : AL_FORMAT_QUAD32; break;
-        case 6: layout.format = bits == 8 ? AL_FORMAT_51CHN8 : bits == 16 ? AL_FORMAT_51CHN16 : AL_FORMAT_51CHN32; break;
-        case 7: layout.format = bits == 8 ? AL_FORMAT_61CHN8 : bits == 16 ? AL_FORMAT_61CHN16 : AL_FORMAT_61CHN32; break;
-        default: layout.format = bits == 8 ? AL_FORMAT_71CHN8 : bits == 16 ? AL_FORMAT_71CHN16 : AL_FORMAT_71CHN32; break;
-        }
+        layout.format = multiChannel;
     } else {
         if (!AL_SOUND.hasFloat) return layout;
         layout.channels = 2;
         layout.sampleBytes = 4;
         layout.format = AL_FORMAT_STEREO_FLOAT32;
+        layout.folded = 1;
         direct = 0;
     }
     layout.asIs = direct && layout.channels == channels;
@@ -351,23 +445,36 @@ uint8_t* ConvertFrames(const WaveFormat* format, const UploadLayout* layout, con
     int sampleBytes = SampleBytes(format);
     size_t outFrameBytes = (size_t)layout->channels * layout->sampleBytes;
     *outBytes = (size_t)frames * outFrameBytes;
+    float* gains = nullptr;
+    if (layout->folded) {
+        gains = (float*)malloc(sizeof(float) * 2 * (size_t)channels);
+        if (!gains) return nullptr;
+        GetFoldGains(format, gains);
+    }
     uint8_t* out = (uint8_t*)malloc(*outBytes);
-    if (!out) return nullptr;
+    if (!out) {
+        free(gains);
+        return nullptr;
+    }
     for (uint32_t f = 0; f < frames; f++) {
         const uint8_t* in = data + (size_t)f * format->blockAlign;
         uint8_t* to = out + (size_t)f * outFrameBytes;
         float values[8];
-        if (layout->channels == channels) {
+        if (!layout->folded) {
             for (int c = 0; c < channels; c++) values[c] = ReadSample(format, in + c * sampleBytes);
         } else {
-            // Even channels to the left, odd ones to the right, each side averaged.
             float left = 0, right = 0;
-            for (int c = 0; c < channels; c++) (c % 2 ? right : left) += ReadSample(format, in + c * sampleBytes);
-            values[0] = left / ((channels + 1) / 2);
-            values[1] = right / (channels / 2);
+            for (int c = 0; c < channels; c++) {
+                float v = ReadSample(format, in + c * sampleBytes);
+                left += gains[2 * c] * v;
+                right += gains[2 * c + 1] * v;
+            }
+            values[0] = left;
+            values[1] = right;
         }
         memcpy(to, values, outFrameBytes);
     }
+    free(gains);
     return out;
 }
 
@@ -441,6 +548,19 @@ int Flush(OpenAlBuffer* b) {
     return 0;
 }
 
+// The library takes at most what its size type holds, counted in the layout
+// the data is uploaded in: 24-bit samples grow to floats, folded layouts to
+// stereo floats.
+uint64_t GetUploadBytes(const WaveFormat* format, const UploadLayout* layout, uint64_t bytes) {
+    return bytes / format->blockAlign * (uint64_t)layout->channels * (uint64_t)layout->sampleBytes;
+}
+
+int AlCanHoldBuffer(const WaveFormat* format, uint32_t bytes) {
+    if (format->blockAlign == 0) return 0;
+    UploadLayout layout = GetUploadLayout(format);
+    return layout.format != 0 && GetUploadBytes(format, &layout, bytes) <= INT32_MAX;
+}
+
 int AlCreateBuffer(const WaveFormat* format, int bytes, uint32_t flags) {
     if (!AL_SOUND.context || (flags & DSBCAPS_PRIMARYBUFFER)) return -1;
     int sampleBytes = SampleBytes(format);
@@ -450,8 +570,7 @@ int AlCreateBuffer(const WaveFormat* format, int bytes, uint32_t flags) {
         return -1;
     }
     UploadLayout layout = GetUploadLayout(format);
-    uint64_t uploadBytes = (uint64_t)(bytes / format->blockAlign) * layout.channels * layout.sampleBytes;
-    if (layout.format == 0 || uploadBytes > INT32_MAX) return -1;
+    if (layout.format == 0 || GetUploadBytes(format, &layout, (uint64_t)bytes) > INT32_MAX) return -1;
     int id = 1;
     while (id <= MAX_OPENAL_BUFFERS && AL_SOUND.buffers[id].used) id++;
     if (id > MAX_OPENAL_BUFFERS) return -1;
@@ -649,6 +768,7 @@ const PlatformSoundOps OPENAL_SOUND_OPS = {
     AlEnumerateDevices, AlCreateBuffer, AlGetStatus, AlGetPosition,
     AlPlay, AlStop, AlSetPosition, AlSetFrequency,
     AlLock, AlUnlock, AlReleaseBuffer, AlFill,
+    AlCanHoldBuffer,
 };
 
 // ---- Loopback and resamplers (tests and benchmarks) ----
