@@ -4,7 +4,10 @@
 // lame and oggenc.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -105,12 +108,9 @@ uint32_t OggChecksum(const uint8_t* bytes, size_t size) {
     return crc;
 }
 
-TEST_F(SoundDecoders, OggClaimingHoursGivesWhatItHolds) {
-    std::string source = MakeSource("claim.wav", 2, 44100, 1.0);
-    std::string ogg = temp.File("claim.ogg");
-    ASSERT_EQ(RunCommand("oggenc -Q -q 1 -o '" + ogg + "' '" + source + "'"), 0);
-    std::vector<uint8_t> file = ReadWholeFile(ogg);
-    // The last page's granule position says three hours (about 1.9 GB of PCM).
+// Rewrites the granule position of an Ogg file's last page (the stream's
+// stated length in frames) and its checksum.
+void ClaimFrames(std::vector<uint8_t>& file, uint64_t granule) {
     size_t last = 0;
     for (size_t i = 0; i + 27 <= file.size(); i++) {
         if (memcmp(&file[i], "OggS", 4) == 0) last = i;
@@ -118,11 +118,29 @@ TEST_F(SoundDecoders, OggClaimingHoursGivesWhatItHolds) {
     size_t pageBytes = 27 + file[last + 26];
     for (int i = 0; i < file[last + 26]; i++) pageBytes += file[last + 27 + i];
     ASSERT_EQ(last + pageBytes, file.size());
-    uint64_t granule = 44100ull * 3600 * 3;
     for (int i = 0; i < 8; i++) file[last + 6 + i] = (uint8_t)(granule >> (8 * i));
     for (int i = 0; i < 4; i++) file[last + 22 + i] = 0;
     uint32_t crc = OggChecksum(&file[last], pageBytes);
     for (int i = 0; i < 4; i++) file[last + 22 + i] = (uint8_t)(crc >> (8 * i));
+}
+
+// Pages of this process's memory in use, bytes.
+size_t ResidentBytes() {
+    long pages = 0, resident = 0;
+    FILE* statm = fopen("/proc/self/statm", "r");
+    if (statm == nullptr) return 0;
+    if (fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    fclose(statm);
+    return (size_t)resident * (size_t)sysconf(_SC_PAGESIZE);
+}
+
+TEST_F(SoundDecoders, OggClaimingHoursGivesWhatItHolds) {
+    std::string source = MakeSource("claim.wav", 2, 44100, 1.0);
+    std::string ogg = temp.File("claim.ogg");
+    ASSERT_EQ(RunCommand("oggenc -Q -q 1 -o '" + ogg + "' '" + source + "'"), 0);
+    std::vector<uint8_t> file = ReadWholeFile(ogg);
+    // The last page's granule position says three hours (about 1.9 GB of PCM).
+    ClaimFrames(file, 44100ull * 3600 * 3);
 
     MemorySoundStream stream;
     SoundDataSource src;
@@ -140,6 +158,63 @@ TEST_F(SoundDecoders, OggClaimingHoursGivesWhatItHolds) {
     EXPECT_LT(sound.pcmBytes, 44100u * 4 * 11 / 10);
     EXPECT_EQ(sound.pcmBytes % 4, 0u);
     FreeDecodedSound(&sound);
+}
+
+TEST_F(SoundDecoders, SilenceAnOggClaimsIsNeverWritten) {
+    // A second of sound that claims six minutes, in a file padded to 1.5 MB:
+    // the block of the claimed 60 MB is made at once, and the 59 MB beyond
+    // the real sound must cost no memory.
+    std::string source = MakeSource("pad.wav", 2, 44100, 1.0);
+    std::string ogg = temp.File("pad.ogg");
+    ASSERT_EQ(RunCommand("oggenc -Q -q 1 -o '" + ogg + "' '" + source + "'"), 0);
+    std::vector<uint8_t> file = ReadWholeFile(ogg);
+    const uint64_t claimed = 44100ull * 340;
+    ClaimFrames(file, claimed);
+    file.resize(1536u << 10, 0);
+
+    MemorySoundStream stream;
+    SoundDataSource src;
+    OpenMemorySoundSource(&stream, file.data(), file.size(), &src);
+    size_t before = ResidentBytes();
+    DecodedSound sound;
+    ASSERT_EQ(DecodeSoundToPcm(&src, &sound), 0);
+    size_t grown = ResidentBytes() - before;
+    EXPECT_EQ(sound.pcmBytes, claimed * 4);
+    EXPECT_LT(grown, (size_t)24 << 20) << "the silence was written";
+    // The tail is silence all the same.
+    int loud = 0;
+    for (uint32_t at = 44100 * 4 * 2; at < sound.pcmBytes; at += 4093 * 4) loud += sound.pcm[at] != 0;
+    EXPECT_EQ(loud, 0);
+    FreeDecodedSound(&sound);
+}
+
+TEST_F(SoundDecoders, ChainedOggEndsWhereTheLayoutChanges) {
+    std::string stereo = temp.File("stereo.ogg"), stereo2 = temp.File("stereo2.ogg"), mono = temp.File("mono.ogg");
+    ASSERT_EQ(RunCommand("oggenc -Q -q 3 -o '" + stereo + "' '" + MakeSource("s.wav", 2, 44100, 1.0) + "'"), 0);
+    ASSERT_EQ(RunCommand("oggenc -Q -q 3 -o '" + stereo2 + "' '" + MakeSource("s2.wav", 2, 44100, 0.5) + "'"), 0);
+    ASSERT_EQ(RunCommand("oggenc -Q -q 3 -o '" + mono + "' '" + MakeSource("m.wav", 1, 22050, 1.0) + "'"), 0);
+    LoadedSound first = LoadThroughDevice(stereo);
+    LoadedSound second = LoadThroughDevice(stereo2);
+    ASSERT_NE(first.handle, -1);
+    ASSERT_NE(second.handle, -1);
+    ASSERT_EQ(first.bytes.size(), 44100u * 4);
+
+    // Another rate and channel count: exactly the first link.
+    std::string chained = temp.File("chained.ogg");
+    ASSERT_EQ(RunCommand("cat '" + stereo + "' '" + mono + "' > '" + chained + "'"), 0);
+    LoadedSound sound = LoadThroughDevice(chained);
+    ASSERT_NE(sound.handle, -1);
+    EXPECT_EQ(sound.format.channels, 2);
+    EXPECT_EQ(sound.format.samplesPerSecond, 44100u);
+    EXPECT_TRUE(sound.bytes == first.bytes) << sound.bytes.size() << " bytes";
+
+    // The same layout: both links, one after the other.
+    std::string joined = temp.File("joined.ogg");
+    ASSERT_EQ(RunCommand("cat '" + stereo + "' '" + stereo2 + "' > '" + joined + "'"), 0);
+    sound = LoadThroughDevice(joined);
+    std::vector<uint8_t> both = first.bytes;
+    both.insert(both.end(), second.bytes.begin(), second.bytes.end());
+    EXPECT_TRUE(sound.bytes == both) << sound.bytes.size() << " vs " << both.size() << " bytes";
 }
 
 TEST_F(SoundDecoders, Mp3MatchesReferenceDecoders) {

@@ -168,6 +168,27 @@ TEST_F(DeviceLimitTest, BuffersTooLargeForMemoryFailWithoutEndingTheProgram) {
 #endif
 }
 
+TEST_F(DeviceLimitTest, SizeCheckCountsTheBytesAsUploaded) {
+    // The mixer's size type holds 2^31 - 1 bytes; 24-bit samples are uploaded
+    // as floats (4/3 as large), a folded 3-channel layout as stereo floats
+    // (8 bytes a frame), 16-bit stereo as it is.
+    struct Case {
+        int tag, channels, bits;
+        double bytes;
+        int holds;
+    } cases[] = {
+        {WAVE_FORMAT_PCM, 2, 24, 1.5e9, 1}, {WAVE_FORMAT_PCM, 2, 24, 1.7e9, 0},
+        {WAVE_FORMAT_PCM, 3, 8, 0.75e9, 1}, {WAVE_FORMAT_PCM, 3, 8, 0.85e9, 0},
+        {WAVE_FORMAT_PCM, 2, 16, 2.1e9, 1}, {WAVE_FORMAT_IEEE_FLOAT, 1, 64, 4.2e9, 1},
+        {WAVE_FORMAT_PCM, 6, 16, 2.1e9, 1},
+    };
+    for (const Case& c : cases) {
+        WaveFormat format = MakeWaveFormat(c.tag, c.channels, RATE, c.bits);
+        EXPECT_EQ(PLATFORM.sound->CanHoldBuffer(&format, (uint32_t)c.bytes), c.holds)
+            << c.channels << " x " << c.bits << " bits, " << c.bytes << " bytes";
+    }
+}
+
 TEST_F(DeviceLimitTest, RatesBeyondTheResamplersReachAreRefused) {
     // The sinc resampler plays a step of up to about 4.9 source samples per
     // output sample at full level and fades beyond (silent by 12). At 22050 Hz

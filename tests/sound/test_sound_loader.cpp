@@ -431,6 +431,22 @@ TEST_F(SoundLoader, RatesTheDeviceRefusesAreRefusedHere) {
     EXPECT_EQ(GetSoundHandleCount(), before);
 }
 
+TEST_F(SoundLoader, SoundsTooLargeForTheDeviceAreRefusedHere) {
+    // The device holds at most 1000 bytes a buffer: a larger sound would end
+    // the program at the transfer; the loader asks first and says -1.
+    FAKE_SOUND.maxBufferBytes = 1000;
+    WriteWholeFile(temp.File("large.wav"), MakeRiffWave({{"fmt ", MakePcmFormatChunk(1, 8000, 8)}, {"data", Ramp(1001)}}));
+    WriteWholeFile(temp.File("fits.wav"), MakeRiffWave({{"fmt ", MakePcmFormatChunk(1, 8000, 8)}, {"data", Ramp(1000)}}));
+    int before = GetSoundHandleCount();
+    int buffers = CountFakeSoundCalls("CreateBuffer");
+    EXPECT_EQ(LoadSoundFile(temp.File("large.wav").c_str()), -1);
+    EXPECT_EQ(GetSoundHandleCount(), before);
+    EXPECT_EQ(CountFakeSoundCalls("CreateBuffer"), buffers);
+    LoadedSound fits = LoadThroughDevice(temp.File("fits.wav"));
+    EXPECT_NE(fits.handle, -1);
+    EXPECT_EQ(fits.bytes.size(), 1000u);
+}
+
 TEST_F(SoundLoader, TruncatedFilesNeverCrash) {
     if (!HasProgram("sox") || !HasProgram("lame") || !HasProgram("oggenc")) GTEST_SKIP() << "encoders missing";
     std::string source = temp.File("source.wav");
