@@ -34,8 +34,8 @@ enum { GSM_BLOCK_BYTES = 65, GSM_BLOCK_SAMPLES = 320 };
 // Decoder calls in a row without output before a conversion gives up.
 enum { MPEG_IDLE_CALLS = 64 };
 
-// Float samples converted per step (any channel count up to 65535 fits).
-enum { FLOAT_CHUNK_SAMPLES = 65536 };
+// Float samples converted per step, or one frame when a frame holds more.
+enum { FLOAT_CHUNK_SAMPLES = 16384 };
 
 struct SourceFormat {
     uint16_t tag;          // the record's tag; for EXTENSIBLE its sub-format's
@@ -409,8 +409,10 @@ int ConvertSndfile(PlatformCodecStream* stream, const uint8_t* source, uint32_t 
     } else {
         // The library hands floats to a short reader unscaled; full scale
         // is 32768 here, rounded and clipped.
-        float samples[FLOAT_CHUNK_SAMPLES];
         sf_count_t chunkFrames = FLOAT_CHUNK_SAMPLES / stream->channels;
+        if (chunkFrames == 0) chunkFrames = 1;
+        float* samples = (float*)malloc(sizeof(float) * (size_t)chunkFrames * stream->channels);
+        if (samples == nullptr) return -1;
         while (done < frames) {
             sf_count_t want = frames - done < chunkFrames ? frames - done : chunkFrames;
             sf_count_t got = sf_readf_float(stream->sound, samples, want);
@@ -422,6 +424,7 @@ int ConvertSndfile(PlatformCodecStream* stream, const uint8_t* source, uint32_t 
             }
             done += got;
         }
+        free(samples);
     }
     *used = (uint32_t)(done * frameBytes);
     return 0;
