@@ -556,7 +556,8 @@ uint64_t GetUploadBytes(const WaveFormat* format, const UploadLayout* layout, ui
 }
 
 int AlCanHoldBuffer(const WaveFormat* format, uint32_t bytes) {
-    if (format->blockAlign == 0) return 0;
+    int sampleBytes = SampleBytes(format);
+    if (sampleBytes == 0 || format->channels == 0 || format->blockAlign != format->channels * sampleBytes) return 0;
     UploadLayout layout = GetUploadLayout(format);
     return layout.format != 0 && GetUploadBytes(format, &layout, bytes) <= INT32_MAX;
 }
