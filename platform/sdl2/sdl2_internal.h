@@ -11,6 +11,10 @@
 // on a real display only; 0 or -1. Every backend starts video through this.
 int StartSdl2Video(uint32_t flags);
 
+// The main window as an SDL_Window pointer, or null: the screen device draws
+// through its surface.
+void* GetSdl2MainWindow(void);
+
 // DirectInput scan code of an SDL scancode; 0 for a key without one. With
 // japaneseLayout set, the keys that a Japanese layout names ^ @ : get the
 // DirectInput codes of those keys.
@@ -38,3 +42,7 @@ int SetSdl2VirtualPadAxis(int index, int axis, int value);
 int SetSdl2VirtualPadButton(int index, int button, int pressed);
 // Unplugs it; 0 or -1.
 int DetachSdl2VirtualPad(int index);
+
+// One frame of plain SDL on the main window (fill black, show): the reference
+// of the screen benchmark. 0 or -1.
+int RunSdl2PlainFrame(void);
