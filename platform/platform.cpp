@@ -1,6 +1,7 @@
 // platform.cpp: the tables in use, the real backends unless a test installs fakes.
 #include "platform/platform.h"
 #include "platform/codec.h"
+#include "platform/font_engine.h"
 #include "platform/sound_device.h"
 
 PlatformTables PLATFORM = {
@@ -10,4 +11,5 @@ PlatformTables PLATFORM = {
     &SDL2_INPUT_OPS,
     &OPENAL_SOUND_OPS,
     &CODEC_OPS,
+    &FREETYPE_FONT_OPS,
 };
