@@ -97,6 +97,12 @@ TEST_F(FakeFontTest, EveryCellHoldsItsGlyphAndNothingSpills) {
             EXPECT_GE(f->cellSize, c.ascent + c.descent + ((type & 1) ? 2 : 0) + 1);
             FillEverySlot(f);
             EXPECT_TRUE(font.IndexConsistent());
+            // The last cell ends the cache: drawing it reads nothing past it.
+            int last = f->slotCount - 1;
+            char text[3] = {(char)(0x88 + last / 0xBC), (char)(0x40 + last % 0xBC), 0};
+            GuardedMemory m(64, 64, 32);
+            EXPECT_EQ(DrawInto(f, m, 0, 0, text, 0xFFFFFF), c.maxWidth + ((type & 1) ? 2 : 0));
+            EXPECT_TRUE(m.GuardsHold());
             // The last slot's glyph is whole: its lowest ink row is in its cell.
             if (type == FONT_EDGED) {
                 int k = f->slotCount - 1;
@@ -128,7 +134,17 @@ TEST_F(FakeFontTest, RoundRobinEvictionKeepsTheIndexTrue) {
     EXPECT_TRUE(font.IndexConsistent());
 
     // A character four times in one batch: recycling its older slots never clears the live entry.
+    FakeFont twice(FONT_PLAIN);
     GuardedMemory m(200, 20, 32);
+    DrawInto(twice.record, m, 0, 0, "ああああ", 0xFFFFFF);
+    const CharIndexEntry& a = twice.record->index[0x82 | 0xA0 << 8];
+    for (int i = 0; i < twice.record->slotCount - 3; i++) {
+        uint8_t entry[4] = {(uint8_t)(0x89 + i / 0xBC), (uint8_t)(0x40 + i % 0xBC), 0, 0};
+        AddCharsToFontCache(twice.record, 1, entry);
+        ASSERT_TRUE(a.present) << i;
+        ASSERT_EQ(a.slot, &twice.record->slots[3]);
+    }
+
     FakeFont again(FONT_PLAIN);
     const char* aaaa = "ああああ";
     for (int round = 0; round < again.record->slotCount + 4; round++) {
