@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 #include "platform/codec.h"
 #include "platform/font_engine.h"
+#include "platform/screen_device.h"
 #include "platform/sound_device.h"
 
 PlatformTables PLATFORM = {
@@ -11,5 +12,6 @@ PlatformTables PLATFORM = {
     &SDL2_INPUT_OPS,
     &OPENAL_SOUND_OPS,
     &CODEC_OPS,
+    &SDL2_SCREEN_OPS,
     &FREETYPE_FONT_OPS,
 };
