@@ -55,6 +55,7 @@ struct FontRecord {
     int cacheWidth, cacheHeight;  // pixels
     int cellsPerColumn;
     int workImage;          // image table index, -1 when none
+    int workWidth, workHeight;  // pixels of the work image
     int ascent;             // pixels above the baseline
 };
 
@@ -98,6 +99,14 @@ struct FontDrawTarget {
 int FontCacheStringDraw(FontRecord* font, int x, int y, const char* text, uint32_t color,
                         const FontDrawTarget* target, uint8_t* alpha, int alphaPitch, const PlatformRect* clip,
                         int bitsPerPixel, int transparent, uint32_t edgeColor);
+
+// The same through the font table and into a screen surface; clip in the surface's
+// coordinates. -1 before the display device exists.
+struct ScreenSurface;
+struct ScreenRect;
+int FontCacheStringDrawToHandle(int x, int y, const char* text, uint32_t color, ScreenSurface* destination,
+                                uint8_t* alpha, int alphaPitch, const ScreenRect* clip, int bitsPerPixel,
+                                int transparent, int handle, uint32_t edgeColor);
 
 FontRecord* GetFontManageDataToHandle(int handle);
 CacheSlot* FontCacheCharAddToHandle(int count, const uint8_t* list, int handle);
