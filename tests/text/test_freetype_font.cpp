@@ -142,3 +142,35 @@ TEST_F(FreeTypeFontTest, FrequencyLineInkIsFreeTypesMonoGlyphs) {
     FreeFontRecordParts(font);
     free(font);
 }
+
+TEST_F(FreeTypeFontTest, SmoothGlyphsShareOneBaseline) {
+    for (int type : {FONT_SMOOTH, FONT_SMOOTH_EDGED}) {
+        FontRecord* font = (FontRecord*)calloc(1, sizeof(FontRecord));
+        ASSERT_EQ(BuildFontRecord(font, nullptr, 16, 4, type, 32), 0);
+        GuardedMemory m(100, 24, 32);
+        std::vector<uint8_t> alpha(100 * 24, 0);
+        int advance = DrawInto(font, m, 0, 0, "aHxg", 0xFFFFFF, 0x0000FF, nullptr, 1, alpha.data(), 100);
+        int step = advance / 4;
+        // The lowest row of each character's body colour.
+        int lowest[4] = {-1, -1, -1, -1};
+        for (int i = 0; i < 4; i++) {
+            for (int y = 0; y < 24; y++) {
+                for (int x = i * step; x < (i + 1) * step; x++) {
+                    uint32_t p = m.Pixel(x, y);
+                    if (p != m.Background() && p != 0x0000FF) lowest[i] = y;  // body, whole or blended
+                }
+            }
+        }
+        // Flat-bottomed H and x end on one row above the baseline (row 15 of the
+        // box; one row lower for the edged type, whose glyphs sit one pixel in);
+        // the g's descender reaches two rows or more below them.
+        int ascent = 15 + (type == FONT_SMOOTH_EDGED ? 1 : 0);
+        EXPECT_EQ(lowest[1], lowest[2]) << type;
+        EXPECT_LT(lowest[1], ascent) << type;
+        EXPECT_LE(lowest[0], ascent) << type;
+        EXPECT_GE(lowest[3] - lowest[1], 2) << type;
+        EXPECT_TRUE(m.GuardsHold());
+        FreeFontRecordParts(font);
+        free(font);
+    }
+}
