@@ -3,6 +3,8 @@
 //   - FiveLinesCached: the player's five status lines drawn into a 350 x 120
 //     16-bit (5:6:5) picture once their characters are in the cache; the
 //     per-frame cost of its text (goal: under 30 us).
+//   - FiveLinesDrawText: the same through DrawText and DrawLabeledNumber into
+//     the back surface of a started library (fake window and display device).
 //   - First100Kanji: one string of 100 kanji none of which is cached yet, into
 //     a fresh font: rasterising and drawing.
 //   - FreeType100Glyphs: FreeType alone rendering the same 100 glyphs the same
@@ -18,7 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "core/core.h"
+#include "platform/fake/fake_platform.h"
+#include "platform/fake/fake_screen.h"
 #include "platform/font_engine.h"
+#include "screen/screen.h"
 #include "text/text_internal.h"
 
 namespace {
@@ -94,6 +100,27 @@ void FiveLinesCached(benchmark::State& state) {
     FreeFont(font);
 }
 
+void FiveLinesDrawText(benchmark::State& state) {
+    InstallFakePlatform();
+    PLATFORM.font = &FREETYPE_FONT_OPS;
+    FAKE.currentDirectory = "/tmp";
+    FAKE_SCREEN.desktopFormat = {16, 0xF800, 0x07E0, 0x001F, 0};
+    SetLogOutputEnabled(0);
+    SetScreenMode(350, 120, 16, -1);
+    if (InitLibrary() != 0) abort();
+    SetDrawTarget(SCREEN_BACK);
+    auto draw = [] {
+        DrawText(0, 20, "sample_music_file.ogg", MakeColor(200, 200, 255), 0);
+        DrawLabeledNumber(0, 0, "現在の周波数", 44100, 10, MakeColor(255, 255, 255), 0);
+        DrawText(0, 60, "キーボード左右で周波数変更(上下で高速)", MakeColor(255, 200, 200), 0);
+        DrawText(0, 80, "エンターキーで停止、再開", MakeColor(255, 200, 200), 0);
+        DrawText(0, 100, "音楽データはwav,ogg,mp3のみ対応", MakeColor(255, 200, 200), 0);
+    };
+    draw();
+    for (auto _ : state) draw();
+    EndLibrary();
+}
+
 void First100Kanji(benchmark::State& state) {
     std::string text = HundredKanji();
     Picture picture;
@@ -157,6 +184,7 @@ void FreeType100Glyphs(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(FiveLinesCached)->Unit(benchmark::kMicrosecond);
+BENCHMARK(FiveLinesDrawText)->Unit(benchmark::kMicrosecond);
 BENCHMARK(First100Kanji)->Unit(benchmark::kMicrosecond);
 BENCHMARK(FreeType100Glyphs)->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();

@@ -50,6 +50,11 @@ struct FreeTypeState {
     iconv_t toUnicode;
     int converterOpen;
     uint32_t unicodePlusOne[65536];  // code point + 1, or CODE_UNMAPPED
+    // The glyph in its face's slot, loaded (not yet rendered) with these flags:
+    // measuring a character and then drawing it loads it once.
+    FT_Size loadedSize;
+    int loadedGlyph;
+    FT_Int32 loadedFlags;
 };
 
 FreeTypeState FREETYPE = {};
@@ -163,10 +168,23 @@ int Activate(PlatformFont* font) {
 }
 
 // Loads and renders one glyph into a bitmap the caller owns (FT_Bitmap_Done).
+int LoadGlyph(PlatformFont* font, int glyph, FT_Int32 loadFlags) {
+    if (FREETYPE.loadedSize == font->size && FREETYPE.loadedGlyph == glyph && FREETYPE.loadedFlags == loadFlags &&
+        font->face->glyph->format != FT_GLYPH_FORMAT_BITMAP)
+        return 0;
+    FREETYPE.loadedSize = nullptr;
+    if (FT_Load_Glyph(font->face, (FT_UInt)glyph, loadFlags) != 0) return -1;
+    FREETYPE.loadedSize = font->size;
+    FREETYPE.loadedGlyph = glyph;
+    FREETYPE.loadedFlags = loadFlags;
+    return 0;
+}
+
 int RenderGlyph(PlatformFont* font, int glyph, FT_Int32 loadFlags, FT_Render_Mode mode, FT_Bitmap* out, int* left,
                 int* top) {
-    if (FT_Load_Glyph(font->face, (FT_UInt)glyph, loadFlags) != 0) return -1;
+    if (LoadGlyph(font, glyph, loadFlags) != 0) return -1;
     FT_GlyphSlot slot = font->face->glyph;
+    FREETYPE.loadedSize = nullptr;  // rendering changes the slot
     if (FT_Render_Glyph(slot, mode) != 0) return -1;
     FT_Bitmap_Init(out);
     if (FT_Bitmap_Copy(FREETYPE.library, &slot->bitmap, out) != 0) return -1;
@@ -204,6 +222,7 @@ PlatformFont* FtCreateFont(const char* name, int pixelHeight, int weight) {
 
 void FtDeleteFont(PlatformFont* font) {
     if (!font) return;
+    if (FREETYPE.loadedSize == font->size) FREETYPE.loadedSize = nullptr;
     FT_Done_Size(font->size);
     free(font);
 }
@@ -220,7 +239,7 @@ int FtGetFontMetrics(PlatformFont* font, PlatformFontMetrics* metrics) {
 }
 
 int AdvanceOf(PlatformFont* font, int glyph) {
-    if (FT_Load_Glyph(font->face, (FT_UInt)glyph, MONO_LOAD_FLAGS) != 0) return -1;
+    if (LoadGlyph(font, glyph, MONO_LOAD_FLAGS) != 0) return -1;
     return (int)((font->face->glyph->advance.x + 32) >> 6) + font->embolden;
 }
 
