@@ -159,7 +159,7 @@ int GetFontStateToHandle(char* name, int* size, int* thickness, int handle) {
         BadHandle();
     }
     const FontRecord* font = FONTS.fonts[handle];
-    if (name) memcpy(name, font->name, sizeof font->name);
+    if (name) memcpy(name, font->name, strlen(font->name) + 1);
     if (thickness) *thickness = font->thickness;
     if (size) *size = font->size;
     return 0;

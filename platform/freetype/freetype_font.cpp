@@ -156,11 +156,13 @@ uint32_t LookUpUnicode(unsigned code) {
     return value;
 }
 
-// Glyph index of a code, 0 when the face has none; -1 when CP932 does not map it.
+// Glyph index of a code; -1 when CP932 does not map it or the face has no glyph
+// for it (tab, line feed, ...): such characters are blanks, never the face's box.
 int GlyphIndexOf(PlatformFont* font, unsigned code) {
     uint32_t plusOne = LookUpUnicode(code);
     if (plusOne == CODE_UNMAPPED) return -1;
-    return (int)FT_Get_Char_Index(font->face, plusOne - 1);
+    int glyph = (int)FT_Get_Char_Index(font->face, plusOne - 1);
+    return glyph > 0 ? glyph : -1;
 }
 
 int Activate(PlatformFont* font) {
@@ -248,7 +250,7 @@ int FtGetCharExtent(PlatformFont* font, unsigned code, int* width, int* height) 
     int glyph = GlyphIndexOf(font, code);
     int advance;
     if (glyph < 0) {
-        // Not a character of the code page: it takes the room of a blank of its width.
+        // Not a character of the code page or of the face: the room of a blank of its width.
         unsigned blank = code < 0x100 ? 0x20u : 0x3000u;
         advance = AdvanceOf(font, (int)FT_Get_Char_Index(font->face, blank));
     } else {

@@ -289,3 +289,21 @@ TEST_F(FakeFontTest, ClipCutsGlyphsAndTheAdvanceStaysWhole) {
     EXPECT_EQ(opaque.Pixel(7, 15) == 0 || opaque.Pixel(7, 15) == 0xFFFF, true);
     EXPECT_EQ(opaque.Pixel(8, 0), opaque.Background());
 }
+
+TEST_F(FakeFontTest, BlankCharactersTakeRoomAndDrawNothing) {
+    FAKE_FONT.blankCodes = {'\t'};
+    for (int type : {FONT_SMOOTH, FONT_SMOOTH_EDGED}) {
+        FakeFont font(type);
+        GuardedMemory m(64, 24, 32);
+        int extra = type == FONT_SMOOTH_EDGED ? 2 : 0;
+        // Tab, space and the full-width space, then a letter.
+        EXPECT_EQ(DrawInto(font.record, m, 0, 0, "\t \x81\x40" "A", 0xFFFFFF, 0x0000FF), 8 + 8 + 16 + 8 + 4 * extra);
+        for (int y = 0; y < 24; y++) {
+            for (int x = 0; x < 32 + 3 * extra; x++) ASSERT_EQ(m.Pixel(x, y), m.Background()) << x << "," << y;
+        }
+        EXPECT_TRUE(m.GuardsHold());
+        const CacheSlot* tab = font.record->index['\t'].slot;
+        EXPECT_EQ(tab->width, 8 + extra);
+        EXPECT_EQ(tab->height, 16 + extra);
+    }
+}

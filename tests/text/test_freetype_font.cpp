@@ -46,16 +46,21 @@ TEST_F(FreeTypeFontTest, DefaultFontMetricsAndAdvances) {
     struct {
         unsigned code;
         int width;
-    } cases[] = {{'A', 9}, {0xB1, 9}, {0x8CBB, 17}, {0x8140, 17}, {0x835C, 17}, {0x85A0, 17}};
+    } cases[] = {{'A', 9}, {0xB1, 9}, {0x8CBB, 17}, {0x8140, 17}, {0x835C, 17}, {0x85A0, 17}, {'\t', 9}, {0x80, 9}};
     for (auto c : cases) {
         ASSERT_EQ(FREETYPE_FONT_OPS.GetCharExtent(font, c.code, &w, &h), 0);
         EXPECT_EQ(w, c.width) << std::hex << c.code;
         EXPECT_EQ(h, 17);
     }
-    // An unmapped pair draws nothing.
-    uint8_t box[17 * 17] = {};
-    EXPECT_EQ(FREETYPE_FONT_OPS.DrawCharMono(font, 0x85A0, box, 17, 17, 17), 0);
-    EXPECT_EQ(std::string((char*)box, sizeof box), std::string(sizeof box, '\0'));
+    // An unmapped pair and a character without a glyph draw nothing.
+    for (unsigned code : {0x85A0u, (unsigned)'\t', (unsigned)'\n'}) {
+        uint8_t box[17 * 17] = {};
+        EXPECT_EQ(FREETYPE_FONT_OPS.DrawCharMono(font, code, box, 17, 17, 17), 0);
+        EXPECT_EQ(std::string((char*)box, sizeof box), std::string(sizeof box, '\0')) << code;
+        PlatformGlyphCoverage blank;
+        ASSERT_EQ(FREETYPE_FONT_OPS.GetCharCoverage(font, code, &blank, nullptr, 0), 0);
+        EXPECT_EQ(blank.size, 0);
+    }
     FREETYPE_FONT_OPS.DeleteFont(font);
 
     // A regular weight is not made bold; a name fontconfig does not know still finds kana.
