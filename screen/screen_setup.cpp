@@ -353,6 +353,8 @@ int EndScreen(void) {
     WriteLog("DirectDraw 関連の終了処理は正常に終了しました\n");
     SCREEN.startupComplete = 0;
     SCREEN.shuttingDown = 0;
+    // No screen, no format: colours pack to 0 until the next start-up.
+    SCREEN.colorInfo = ColorInfo{};
     return 0;
 }
 

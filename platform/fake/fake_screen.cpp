@@ -111,7 +111,7 @@ int FakeSetDisplayMode(int width, int height, int bits, int rate) {
     Record("SetDisplayMode " + std::to_string(width) + " " + std::to_string(height) + " " + std::to_string(bits) +
            " " + std::to_string(rate));
     if (!(FAKE_SCREEN.level & DDSCL_EXCLUSIVE) || FAKE_SCREEN.refuseAllModes) return -1;
-    if (bits != 8 && bits != 16 && bits != 32) return -1;
+    if ((bits != 8 && bits != 16 && bits != 32) || bits == FAKE_SCREEN.refuseBits) return -1;
     if (rate != 0 && rate != FAKE_SCREEN.refreshRate) return -1;
     FAKE_SCREEN.modeSet = 1;
     FAKE_SCREEN.modeWidth = width;

@@ -32,6 +32,7 @@ struct FakeScreenDevice {
     int createDeviceFails, clipperFails, primaryFails, surfaceFails, colorKeyFails, paletteFails;
     uint32_t cooperativeLevelAnswer;  // 0 or a DDERR_* code
     int refuseAllModes;
+    int refuseBits;                   // full-screen modes of this bit count are refused
     int allowVideoMemory;             // grant video-memory surfaces
     uint32_t videoMemoryTotal, videoMemoryFree;
     int nonConvertHeld;

@@ -35,3 +35,7 @@ int SetSdl2VirtualPadAxis(int index, int axis, int value);
 int SetSdl2VirtualPadButton(int index, int button, int pressed);
 // Unplugs it; 0 or -1.
 int DetachSdl2VirtualPad(int index);
+
+// One frame of plain SDL on the main window (fill black, show): the reference
+// of the screen benchmark. 0 or -1.
+int RunSdl2PlainFrame(void);

@@ -52,3 +52,14 @@ int DetachSdl2VirtualPad(int index) {
     VIRTUAL_PADS[index] = nullptr;
     return SDL_JoystickDetachVirtual(index) == 0 ? 0 : -1;
 }
+
+// The plain SDL frame the screen's own is measured against: the main window's
+// surface filled black and shown whole.
+int RunSdl2PlainFrame(void) {
+    SDL_Window* window = (SDL_Window*)GetSdl2MainWindow();
+    if (window == nullptr) return -1;
+    SDL_Surface* surface = SDL_GetWindowSurface(window);
+    if (surface == nullptr) return -1;
+    SDL_FillRect(surface, nullptr, 0);
+    return SDL_UpdateWindowSurface(window) == 0 ? 0 : -1;
+}

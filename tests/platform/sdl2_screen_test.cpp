@@ -1,0 +1,188 @@
+// The screen on the real SDL2 device (needs an X display; the test command
+// runs it at depth 24 and, through run_with_xvfb.sh, at depth 16): what the back
+// surface holds is what the window shows, the log of a start and an end, a
+// second start after an end, and the vertical-blank pacing.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/core.h"
+#include "screen/screen.h"
+
+namespace {
+
+std::string Shell(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+std::string FindWindow(const std::string& title) {
+    for (int i = 0; i < 50; i++) {
+        std::string ids = Shell("xdotool search --name '^" + title + "$' 2>/dev/null");
+        if (!ids.empty()) return ids.substr(0, ids.find('\n'));
+        usleep(100 * 1000);
+    }
+    return "";
+}
+
+// The window's pixels as 8-bit RGB rows, read by the window system's own tools.
+std::vector<uint8_t> CaptureWindow(const std::string& id, int width, int height) {
+    std::string raw = Shell("import -silent -window " + id + " -depth 8 rgb:- 2>/dev/null");
+    if ((int)raw.size() != width * height * 3) return {};
+    return std::vector<uint8_t>(raw.begin(), raw.end());
+}
+
+// Full or empty channels only: exact in every format.
+void PatternColour(int x, int y, int* r, int* g, int* b) {
+    *r = (x % 3 == 0) ? 255 : 0;
+    *g = (y % 2 == 0) ? 255 : 0;
+    *b = ((x / 7 + y / 5) % 2) ? 255 : 0;
+}
+
+class Sdl2ScreenTest : public ::testing::Test {
+protected:
+    std::string dir, startDir;
+    void SetUp() override {
+        if (!getenv("DISPLAY")) GTEST_SKIP() << "no display";
+        char pattern[] = "/tmp/ravlin-screen-XXXXXX";
+        dir = mkdtemp(pattern);
+        char cwd[1024];
+        startDir = getcwd(cwd, sizeof cwd) ? cwd : "/";
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+        SetLogOutputEnabled(1);
+        ChangeWindowMode(1);
+    }
+    void TearDown() override {
+        if (dir.empty()) return;
+        EndLibrary();
+        if (chdir(startDir.c_str()) != 0) ADD_FAILURE();
+        Shell("rm -rf '" + dir + "'");
+    }
+    std::string ReadLog() const {
+        std::ifstream in(dir + "/AppLog.txt", std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    void Start(int width, const char* title) {
+        SetScreenMode(width, 120, 16, 0);
+        SetWindowTitleText(title);
+        ASSERT_EQ(InitLibrary(), 0);
+    }
+    // Fills the back surface row by row through its pitch, presents it and
+    // compares the window's pixels with the pattern.
+    void PresentAndCompare(const char* title, int width) {
+        std::string id = FindWindow(title);
+        ASSERT_FALSE(id.empty());
+        ASSERT_EQ(SetDrawTarget(SCREEN_BACK), 0);
+        ScreenSurface* back = GetDrawSurface();
+        uint8_t* pixels;
+        int pitch;
+        ScreenRect visible;
+        ASSERT_EQ(LockScreenSurface(back, &pixels, &pitch, &visible), 0);
+        ASSERT_EQ(visible.right, width);
+        int bytes = GetColorInfo()->bytesPerPixel;
+        for (int y = 0; y < 120; y++) {
+            for (int x = 0; x < width; x++) {
+                int r, g, b;
+                PatternColour(x, y, &r, &g, &b);
+                uint32_t c = MakeColor(r, g, b);
+                uint8_t* p = pixels + (size_t)y * pitch + (size_t)x * bytes;
+                if (bytes == 2) *(uint16_t*)p = (uint16_t)c;
+                else *(uint32_t*)p = c;
+            }
+        }
+        UnlockScreenSurface(back);
+        std::vector<uint8_t> shot;
+        for (int tries = 0; tries < 20; tries++) {
+            ASSERT_EQ(PresentScreen(), 0);
+            ProcessWindowMessages();
+            shot = CaptureWindow(id, width, 120);
+            if (!shot.empty() && shot[0] > 128) break;
+            usleep(100 * 1000);
+        }
+        ASSERT_FALSE(shot.empty()) << "no capture of the window";
+        int wrong = 0;
+        for (int y = 0; y < 120; y++) {
+            for (int x = 0; x < width; x++) {
+                int r, g, b;
+                PatternColour(x, y, &r, &g, &b);
+                const uint8_t* p = &shot[((size_t)y * width + x) * 3];
+                // The capture tool reads a 16-bit black channel beside a full green one as 8.
+                if (abs(p[0] - r) > 8 || abs(p[1] - g) > 8 || abs(p[2] - b) > 8) {
+                    if (wrong++ < 5) ADD_FAILURE() << "pixel " << x << "," << y << ": " << (int)p[0] << " " << (int)p[1] << " " << (int)p[2];
+                }
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+    }
+};
+
+}  // namespace
+
+TEST_F(Sdl2ScreenTest, WindowShowsTheBackSurface) {
+    int depth = atoi(Shell("xdpyinfo | awk '/depth of root window/ {print $5}'").c_str());
+    Start(350, "Marovel screen");
+    EXPECT_EQ(GetColorBitDepth(), depth == 16 ? 16 : 32);
+    PresentAndCompare("Marovel screen", 350);
+}
+
+// 351 pixels at 16 bits are 702 bytes of colour in a longer row.
+TEST_F(Sdl2ScreenTest, OddWidthRowsFollowThePitch) {
+    Start(351, "Marovel odd");
+    PresentAndCompare("Marovel odd", 351);
+}
+
+TEST_F(Sdl2ScreenTest, LogOfStartAndEndAndASecondStart) {
+    Start(350, "Marovel log");
+    ASSERT_EQ(EndScreen(), 0);
+    EXPECT_EQ(IsScreenDeviceReady(), 0);
+    ASSERT_EQ(InitScreen(), 0);
+    SetDrawTarget(SCREEN_BACK);
+    EXPECT_EQ(ClearDrawTarget(), 0);
+    EXPECT_EQ(PresentScreen(), 0);
+    EndLibrary();
+    std::string log = ReadLog();
+    size_t init = log.find("DirectDraw 関連の初期化を行います\r\n");
+    size_t primary = log.find("\t\t\t\tPrimaryBuffer : SYSTEMMEMORY  \r\n");
+    size_t ready = log.find("DirectDraw 関連の初期化は正常に終了しました\r\n");
+    size_t end = log.find("DirectDraw 関連の終了処理は正常に終了しました\r\n");
+    ASSERT_NE(init, std::string::npos);
+    EXPECT_LT(init, primary);
+    EXPECT_LT(primary, ready);
+    EXPECT_LT(ready, end);
+    // Indentation is back at 0 at the end.
+    std::string tail = "\r\nＣＯＭを終了... 完了\r\n";
+    ASSERT_GE(log.size(), tail.size());
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+}
+
+TEST_F(Sdl2ScreenTest, VerticalBlankPacesPresentsWithoutSpinning) {
+    Start(350, "Marovel pace");
+    SetDrawTarget(SCREEN_BACK);
+    struct rusage before, after;
+    getrusage(RUSAGE_SELF, &before);
+    int64_t start = GetNowMicroseconds();
+    for (int i = 0; i < 30; i++) ASSERT_EQ(PresentScreen(), 0);
+    double seconds = (GetNowMicroseconds() - start) / 1e6;
+    getrusage(RUSAGE_SELF, &after);
+    double cpu = (after.ru_utime.tv_sec - before.ru_utime.tv_sec) + (after.ru_utime.tv_usec - before.ru_utime.tv_usec) / 1e6 +
+                 (after.ru_stime.tv_sec - before.ru_stime.tv_sec) + (after.ru_stime.tv_usec - before.ru_stime.tv_usec) / 1e6;
+    // Xvfb reports no refresh rate: 60 Hz, 30 periods.
+    EXPECT_GT(seconds, 0.4);
+    EXPECT_LT(seconds, 1.5);
+    EXPECT_LT(cpu, seconds / 2);
+}
