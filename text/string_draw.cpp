@@ -24,6 +24,10 @@ void UnlockSurface(void* context) {
     UnlockScreenSurface((ScreenSurface*)context);
 }
 
+int Clamp(int v, int low, int high) {
+    return v < low ? low : v > high ? high : v;
+}
+
 int IsLeadByte(uint8_t b) {
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
@@ -93,9 +97,8 @@ int SoftDrawStringToHandle(int x, int y, const char* text, uint32_t color, int h
                                                 edgeColor);
         if (width == -1) return -1;
         ScreenRect saved = state->drawArea;
-        ScreenRect area = {std::clamp(x, saved.left, saved.right), std::clamp(y, saved.top, saved.bottom),
-                           std::clamp(x + width, saved.left, saved.right),
-                           std::clamp(y + font->workHeight, saved.top, saved.bottom)};
+        ScreenRect area = {Clamp(x, saved.left, saved.right), Clamp(y, saved.top, saved.bottom),
+                           Clamp(x + width, saved.left, saved.right), Clamp(y + font->workHeight, saved.top, saved.bottom)};
         SetDrawArea(area.left, area.top, area.right, area.bottom);
         DrawImageToTarget(font->workImage, x, y, state->blendMode == 1 || smooth);
         SetDrawArea(saved.left, saved.top, saved.right, saved.bottom);
