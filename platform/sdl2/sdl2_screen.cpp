@@ -14,6 +14,7 @@
 #include <SDL.h>
 #include <time.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -32,7 +33,6 @@ struct Sdl2ScreenState {
     int modeSet;                 // an emulated full-screen mode is in force
     int modeWidth, modeHeight, modeBits;
     SDL_Palette* palette;
-    int64_t lastVerticalBlank;   // ns, monotonic
 };
 
 Sdl2ScreenState S = {};
@@ -465,9 +465,8 @@ void Sdl2WaitForVerticalBlank(void) {
     int64_t now = MonotonicNanoseconds();
     int64_t next = (now / period + 1) * period;
     struct timespec until = {(time_t)(next / 1000000000), (long)(next % 1000000000)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) != 0) {
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
     }
-    S.lastVerticalBlank = next;
 }
 
 }  // namespace

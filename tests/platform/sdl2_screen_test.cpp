@@ -84,7 +84,7 @@ protected:
     }
     // Fills the back surface row by row through its pitch, presents it and
     // compares the window's pixels with the pattern.
-    void PresentAndCompare(const char* title, int width) {
+    void PresentAndCompare(const char* title, int width, int height = 120) {
         std::string id = FindWindow(title);
         ASSERT_FALSE(id.empty());
         ASSERT_EQ(SetDrawTarget(SCREEN_BACK), 0);
@@ -95,13 +95,14 @@ protected:
         ASSERT_EQ(LockScreenSurface(back, &pixels, &pitch, &visible), 0);
         ASSERT_EQ(visible.right, width);
         int bytes = GetColorInfo()->bytesPerPixel;
-        for (int y = 0; y < 120; y++) {
+        for (int y = 0; y < height; y++) {
             for (int x = 0; x < width; x++) {
                 int r, g, b;
                 PatternColour(x, y, &r, &g, &b);
                 uint32_t c = MakeColor(r, g, b);
                 uint8_t* p = pixels + (size_t)y * pitch + (size_t)x * bytes;
-                if (bytes == 2) *(uint16_t*)p = (uint16_t)c;
+                if (bytes == 1) *p = (uint8_t)c;
+                else if (bytes == 2) *(uint16_t*)p = (uint16_t)c;
                 else *(uint32_t*)p = c;
             }
         }
@@ -110,13 +111,13 @@ protected:
         for (int tries = 0; tries < 20; tries++) {
             ASSERT_EQ(PresentScreen(), 0);
             ProcessWindowMessages();
-            shot = CaptureWindow(id, width, 120);
+            shot = CaptureWindow(id, width, height);
             if (!shot.empty() && shot[0] > 128) break;
             usleep(100 * 1000);
         }
         ASSERT_FALSE(shot.empty()) << "no capture of the window";
         int wrong = 0;
-        for (int y = 0; y < 120; y++) {
+        for (int y = 0; y < height; y++) {
             for (int x = 0; x < width; x++) {
                 int r, g, b;
                 PatternColour(x, y, &r, &g, &b);
@@ -185,4 +186,22 @@ TEST_F(Sdl2ScreenTest, VerticalBlankPacesPresentsWithoutSpinning) {
     EXPECT_GT(seconds, 0.4);
     EXPECT_LT(seconds, 1.5);
     EXPECT_LT(cpu, seconds / 2);
+}
+
+// Full screen is a borderless window at 0,0 showing a shadow of the asked
+// depth, converted (through the palette at 8 bits) when it is presented.
+TEST_F(Sdl2ScreenTest, FullScreenModesShowTheirBackSurface) {
+    for (int bits : {16, 8}) {
+        ChangeWindowMode(0);
+        SetScreenMode(640, 480, bits, 0);
+        SetWindowTitleText("Marovel full");
+        ASSERT_EQ(InitLibrary(), 0);
+        EXPECT_EQ(GetColorBitDepth(), bits);
+        std::string id = FindWindow("Marovel full");
+        ASSERT_FALSE(id.empty());
+        EXPECT_EQ(atoi(Shell("xwininfo -id " + id + " | awk '/Absolute upper-left X:/ {print $4}'").c_str()), 0);
+        PresentAndCompare("Marovel full", 640, 480);
+        EndLibrary();
+        ChangeWindowMode(1);
+    }
 }

@@ -168,3 +168,25 @@ TEST_F(ScreenTest, RunTimeChangesInAWindow) {
     SetDrawTarget(SCREEN_BACK);
     EXPECT_EQ(PresentScreen(), 0);
 }
+
+// A full-screen program that goes to the background loses its surfaces; back
+// in front, the device is made again and drawing goes on where it was.
+TEST_F(ScreenTest, FullScreenRebuildsAfterGoingToTheBackground) {
+    ChangeWindowMode(0);
+    SetScreenMode(640, 480, 16, 0);
+    ASSERT_EQ(InitLibrary(), 0);
+    SetDrawTarget(SCREEN_BACK);
+    int image = AddBmpData(8, 8, 0, 0, -1, 0, 0, 0, 0);
+    int devices = CountFakeScreenCalls("CreateDevice");
+    QueueFakeMessage(WM_ACTIVATE, 0, 0);
+    QueueFakeMessage(WM_ACTIVATEAPP, 1, 0);
+    QueueFakeMessage(WM_ACTIVATE, 1, 0);
+    ProcessWindowMessages();
+    EXPECT_EQ(GetMainWindowState()->active, 1);
+    EXPECT_EQ(CountFakeScreenCalls("CreateDevice"), devices + 1);
+    EXPECT_EQ(GetDrawState()->target, SCREEN_BACK);
+    EXPECT_NE(GetImageSurface(image), nullptr);
+    EXPECT_EQ(FAKE_SCREEN.modeSet, 1);
+    EXPECT_EQ(PresentScreen(), 0);
+    ReleaseImage(image);
+}
