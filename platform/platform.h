@@ -168,6 +168,7 @@ struct PlatformTables {
     const struct PlatformSoundOps* sound;
     const struct PlatformCodecOps* codec;
     const struct PlatformScreenOps* screen;
+    const struct PlatformFontOps* font;
 };
 
 extern PlatformTables PLATFORM;
