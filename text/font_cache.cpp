@@ -199,7 +199,10 @@ FontCacheGeometry ComputeFontCacheGeometry(int cellSize, int type) {
     FontCacheGeometry g = {};
     g.bits = type == FONT_PLAIN ? 1 : type == FONT_SMOOTH_EDGED ? 16 : 8;
     if (cellSize <= 0) return g;
-    g.slotCount = std::min(FONT_CACHE_MAX_PIXELS / (cellSize * cellSize), (int)FONT_CACHE_MAX_SLOTS);
+    // The square of a huge cell does not fit an int: such a cell holds no slot.
+    int64_t area = (int64_t)cellSize * cellSize;
+    g.slotCount = (int)std::min<int64_t>(FONT_CACHE_MAX_PIXELS / area, FONT_CACHE_MAX_SLOTS);
+    if (g.slotCount == 0) return g;
     g.width = cellSize;
     g.height = cellSize * g.slotCount;
     if (g.height > FONT_CACHE_MAX_HEIGHT) {

@@ -50,6 +50,12 @@ TEST(FontCacheGeometry, CellsSlotsAndColumns) {
         }
     }
     EXPECT_EQ(ComputeFontCacheGeometry(574, FONT_PLAIN).slotCount, 0);
+    // Cells of huge fonts: their square does not fit an int (65536 squared wraps to 0).
+    for (int cell : {46341, 65536, 65546}) {
+        for (int type = FONT_PLAIN; type <= FONT_SMOOTH_EDGED; type++) {
+            EXPECT_EQ(ComputeFontCacheGeometry(cell, type).slotCount, 0) << cell;
+        }
+    }
 }
 
 TEST_F(FakeFontTest, FontRecordGeometryAndTypes) {
@@ -72,6 +78,9 @@ TEST_F(FakeFontTest, FontRecordGeometryAndTypes) {
     FAKE_FONT.maxCharWidth = 564;
     FakeFont huge(FONT_PLAIN);
     EXPECT_EQ(huge.built, -1);
+    FAKE_FONT.maxCharWidth = 65526;  // a cell of 65536 pixels
+    FakeFont giant(FONT_PLAIN);
+    EXPECT_EQ(giant.built, -1);
 
     FAKE_FONT.maxCharWidth = 16;
     FAKE_FONT.createFails = 1;
