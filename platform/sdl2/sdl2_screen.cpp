@@ -136,6 +136,24 @@ void ShowPrimary(ScreenSurface* primary, const SDL_Rect* touched) {
     SDL_UpdateWindowSurfaceRects(window, &to, 1);
 }
 
+// Fills a rectangle already cut to the surface. A colour whose bytes are all
+// alike (the clear's 0) is written row by row with memset, which keeps the rows
+// in the cache for the present that follows; other colours go to SDL_FillRect.
+int FillRows(SDL_Surface* s, const SDL_Rect* r, uint32_t color) {
+    int bytes = s->format->BytesPerPixel;
+    uint32_t used = bytes >= 4 ? 0xFFFFFFFFu : (1u << (bytes * 8)) - 1;
+    uint32_t repeated = (color & 0xFF) * (0x01010101u & used);
+    if ((color & used) != repeated || SDL_MUSTLOCK(s)) return SDL_FillRect(s, r, color) == 0 ? 0 : -1;
+    uint8_t* row = (uint8_t*)s->pixels + (size_t)r->y * s->pitch + (size_t)r->x * bytes;
+    size_t length = (size_t)r->w * bytes;
+    if (r->x == 0 && length == (size_t)s->pitch) {
+        memset(row, (int)(color & 0xFF), length * r->h);
+        return 0;
+    }
+    for (int y = 0; y < r->h; y++, row += s->pitch) memset(row, (int)(color & 0xFF), length);
+    return 0;
+}
+
 // Intersects rect with 0,0,w,h; 0 when nothing is left.
 int CutTo(SDL_Rect* rect, int w, int h) {
     SDL_Rect whole = {0, 0, w, h};
@@ -325,10 +343,10 @@ int Sdl2Fill(ScreenSurface* s, const PlatformRect* rect, uint32_t color) {
     if (s == nullptr) return -1;
     if (!s->primary) {
         SDL_Surface* surface = Native(s)->surface;
-        if (rect == nullptr) return SDL_FillRect(surface, nullptr, color) == 0 ? 0 : -1;
-        SDL_Rect r = {rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top};
+        SDL_Rect r = {0, 0, surface->w, surface->h};
+        if (rect != nullptr) r = SDL_Rect{rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top};
         if (!CutTo(&r, surface->w, surface->h)) return 0;
-        return SDL_FillRect(surface, &r, color) == 0 ? 0 : -1;
+        return FillRows(surface, &r, color);
     }
     int ox, oy;
     SDL_Surface* target = PrimaryTarget(s, &ox, &oy);
@@ -336,7 +354,7 @@ int Sdl2Fill(ScreenSurface* s, const PlatformRect* rect, uint32_t color) {
     SDL_Rect r = {0, 0, target->w, target->h};
     if (rect != nullptr) r = SDL_Rect{rect->left - ox, rect->top - oy, rect->right - rect->left, rect->bottom - rect->top};
     if (!CutTo(&r, target->w, target->h)) return 0;
-    int result = SDL_FillRect(target, &r, color) == 0 ? 0 : -1;
+    int result = FillRows(target, &r, color);
     ShowPrimary(s, &r);
     return result;
 }
@@ -361,7 +379,23 @@ int Sdl2Blit(ScreenSurface* dst, int dstX, int dstY, ScreenSurface* src, const P
     if (y + sr.h > to->h) sr.h = to->h - y;
     if (sr.w <= 0 || sr.h <= 0) return 0;
     uint32_t key = 0;
-    int hasKey = SDL_GetColorKey(from, &key) == 0;
+    int hasKey = SDL_HasColorKey(from);
+    if (!(hasKey && useKey) && from->format->format == to->format->format && from->format->BytesPerPixel >= 2 &&
+        !SDL_MUSTLOCK(from) && !SDL_MUSTLOCK(to)) {
+        // Same pixel format, nothing keyed or blended: the rows are copied as they
+        // are (memmove: a surface may be drawn onto itself).
+        int bytes = from->format->BytesPerPixel;
+        size_t length = (size_t)sr.w * bytes;
+        const uint8_t* in = (const uint8_t*)from->pixels + (size_t)sr.y * from->pitch + (size_t)sr.x * bytes;
+        uint8_t* out = (uint8_t*)to->pixels + (size_t)y * to->pitch + (size_t)x * bytes;
+        for (int row = 0; row < sr.h; row++, in += from->pitch, out += to->pitch) memmove(out, in, length);
+        if (dst->primary) {
+            SDL_Rect touched = {x, y, sr.w, sr.h};
+            ShowPrimary(dst, &touched);
+        }
+        return 0;
+    }
+    if (hasKey) SDL_GetColorKey(from, &key);
     if (hasKey && !useKey) SDL_SetColorKey(from, SDL_FALSE, 0);
     SDL_SetSurfaceBlendMode(from, SDL_BLENDMODE_NONE);
     SDL_Rect dr = {x, y, sr.w, sr.h};

@@ -6,7 +6,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -14,6 +16,8 @@
 #include <vector>
 
 #include "core/core.h"
+#include "platform/platform.h"
+#include "platform/screen_device.h"
 #include "screen/screen.h"
 
 namespace {
@@ -145,6 +149,78 @@ TEST_F(Sdl2ScreenTest, WindowShowsTheBackSurface) {
 TEST_F(Sdl2ScreenTest, OddWidthRowsFollowThePitch) {
     Start(351, "Marovel odd");
     PresentAndCompare("Marovel odd", 351);
+}
+
+// Fills and copies on the device's own surfaces: cut to their rectangles, a
+// colour key honoured only when asked, a surface copied onto itself.
+TEST_F(Sdl2ScreenTest, FillsAndCopiesKeepToTheirRectangles) {
+    Start(350, "Marovel fills");
+    const PlatformScreenOps* ops = PLATFORM.screen;
+    const int W = 13, H = 7;
+    ScreenSurface* a = ops->CreateSurface(W, H, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY);
+    ScreenSurface* b = ops->CreateSurface(W, H, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY);
+    ASSERT_TRUE(a != nullptr && b != nullptr);
+    const uint32_t red = MakeColor(255, 0, 0), white = MakeColor(255, 255, 255), blue = MakeColor(0, 0, 255);
+    std::vector<uint32_t> want(W * H, red);
+    auto at = [&](ScreenSurface* s, int x, int y) {
+        uint8_t* p;
+        int pitch;
+        ScreenRect v;
+        uint32_t value = 0;
+        if (LockScreenSurface(s, &p, &pitch, &v) != 0) return 0xDEADu;
+        memcpy(&value, p + (size_t)y * pitch + (size_t)x * GetColorInfo()->bytesPerPixel, GetColorInfo()->bytesPerPixel);
+        UnlockScreenSurface(s);
+        return value;
+    };
+    auto check = [&](ScreenSurface* s, const char* what) {
+        int wrong = 0;
+        for (int y = 0; y < H; y++) {
+            for (int x = 0; x < W; x++) {
+                if (at(s, x, y) != want[y * W + x] && wrong++ < 3) ADD_FAILURE() << what << " at " << x << "," << y;
+            }
+        }
+    };
+    auto fill = [&](int l, int t, int r, int btm, uint32_t c) {
+        for (int y = std::max(t, 0); y < std::min(btm, H); y++) {
+            for (int x = std::max(l, 0); x < std::min(r, W); x++) want[y * W + x] = c;
+        }
+    };
+    ASSERT_EQ(ops->Fill(a, nullptr, red), 0);
+    check(a, "whole fill");
+    PlatformRect inner = {2, 1, 9, 5}, corner = {-3, -3, 4, 4}, past = {10, 5, 40, 40};
+    ops->Fill(a, &inner, 0);
+    fill(2, 1, 9, 5, 0);
+    ops->Fill(a, &corner, white);
+    fill(-3, -3, 4, 4, white);
+    ops->Fill(a, &past, blue);
+    fill(10, 5, 40, 40, blue);
+    check(a, "cut fills");
+
+    // Keyed white is copied when the key is not asked for, skipped when it is.
+    ASSERT_EQ(ops->SetColorKey(a, white), 0);
+    ops->Fill(b, nullptr, blue);
+    PlatformRect whole = {0, 0, W, H};
+    ops->Blit(b, 0, 0, a, &whole, 0);
+    check(b, "copy without the key");
+    ops->Fill(b, nullptr, blue);
+    ops->Blit(b, 0, 0, a, &whole, 1);
+    for (uint32_t& v : want) v = v == white ? blue : v;
+    check(b, "copy with the key");
+
+    // One column to the right onto itself, and a copy cut at the far edges.
+    std::vector<uint32_t> before = want;
+    PlatformRect most = {0, 0, W - 1, H};
+    ops->Blit(b, 1, 0, b, &most, 0);
+    for (int y = 0; y < H; y++) {
+        for (int x = 1; x < W; x++) want[y * W + x] = before[y * W + x - 1];
+    }
+    check(b, "copy onto itself");
+    ops->Fill(a, nullptr, red);
+    ops->Blit(b, W - 2, H - 3, a, &whole, 0);
+    fill(W - 2, H - 3, W, H, red);
+    check(b, "cut copy");
+    ops->ReleaseSurface(a);
+    ops->ReleaseSurface(b);
 }
 
 TEST_F(Sdl2ScreenTest, LogOfStartAndEndAndASecondStart) {
