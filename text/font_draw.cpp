@@ -234,7 +234,10 @@ int FontCacheStringDraw(FontRecord* font, int x, int y, const char* text, uint32
     };
     lock();
 
-    int pen = x, total = 0;
+    // The pen in 64 bits: a string started near the end of the int range still
+    // walks (and is cut away) without overflowing.
+    int64_t pen = x;
+    int total = 0;
     for (int i = 0; i < count; i++) {
         CharIndexEntry* entry = &font->index[STRINGS.keys[i]];
         if (!entry->present) {
@@ -247,10 +250,10 @@ int FontCacheStringDraw(FontRecord* font, int x, int y, const char* text, uint32
         }
         CacheSlot* slot = entry->slot;
         int side = font->cellSize;
-        int left = std::clamp(pen, area.left, area.right);
-        int right = std::clamp(pen + std::min(slot->width, side), area.left, area.right);
+        int left = (int)std::clamp<int64_t>(pen, area.left, area.right);
+        int right = (int)std::clamp<int64_t>(pen + std::min(slot->width, side), area.left, area.right);
         int top = std::clamp(y, area.top, area.bottom);
-        int bottom = std::clamp(y + std::min(slot->height, side), area.top, area.bottom);
+        int bottom = (int)std::clamp<int64_t>((int64_t)y + std::min(slot->height, side), area.top, area.bottom);
         if (drawable && right > left && bottom > top) {
             int k = slot->number;
             int cellX = (k / font->cellsPerColumn) * side, cellY = (k % font->cellsPerColumn) * side;
@@ -259,9 +262,9 @@ int FontCacheStringDraw(FontRecord* font, int x, int y, const char* text, uint32
             c.dstPitch = pitch;
             c.alpha = alpha ? alpha + (size_t)top * alphaPitch + left : nullptr;
             c.alphaPitch = alphaPitch;
-            c.src = font->cachePixels + (size_t)(cellY + top - y) * font->cachePitch;
+            c.src = font->cachePixels + (size_t)(cellY + (int64_t)top - y) * font->cachePitch;
             c.srcPitch = font->cachePitch;
-            c.srcX = cellX + left - pen;
+            c.srcX = (int)(cellX + left - pen);
             c.width = right - left;
             c.height = bottom - top;
             if (bitsPerPixel == 8) {

@@ -24,6 +24,8 @@ void UnlockSurface(void* context) {
     UnlockScreenSurface((ScreenSurface*)context);
 }
 
+enum { FAR_OFF = 1 << 30 };
+
 int Clamp(int v, int low, int high) {
     return v < low ? low : v > high ? high : v;
 }
@@ -74,6 +76,10 @@ int SoftDrawStringToHandle(int x, int y, const char* text, uint32_t color, int h
     const ColorInfo* info = GetColorInfo();
     int bits = info->colorBitDepth;
     int smooth = (font->type & FONT_TYPE_SMOOTH) != 0;
+    // Far outside every surface either way: kept there so that the sums below
+    // (position + width, + window origin) cannot overflow.
+    x = Clamp(x, -FAR_OFF, FAR_OFF);
+    y = Clamp(y, -FAR_OFF, FAR_OFF);
 
     if ((state->blendMode != 0 && bits != 8) || smooth) {
         if (font->workImage < 0) return -1;

@@ -197,6 +197,36 @@ TEST_F(TextLibraryTest, DrawAreaClipsAndEmptyAreaDrawsNothing) {
     EXPECT_EQ(Picture(), std::vector<uint32_t>(350 * 120, 0));
 }
 
+// Positions at the ends of the int range draw nothing and overflow nothing (the
+// sanitizer build watches the sums), straight, blended and smooth; the cache walk
+// still counts the whole advance.
+TEST_F(TextLibraryTest, StringsAtTheEndsOfTheIntRangeDrawNothing) {
+    Start(FORMAT_32);
+    int smooth = CFont(nullptr, 16, 4, FONT_SMOOTH_EDGED, -1);
+    ASSERT_NE(smooth, -1);
+    const uint32_t white = MakeColor(255, 255, 255), blue = MakeColor(0, 0, 255);
+    const int far[][2] = {{INT_MAX - 3, 0}, {0, INT_MAX - 3}, {INT_MIN, INT_MIN}, {INT_MAX, INT_MAX}, {INT_MIN, 5}};
+    for (int blend : {0, 1}) {
+        SetBlendMode(blend, 128);
+        for (const auto& p : far) {
+            EXPECT_EQ(DrawText(p[0], p[1], "AB現", white, 0), 0);
+            EXPECT_EQ(DrawStringToHandle(p[0], p[1], "AB現", white, smooth, blue), 0);
+        }
+    }
+    SetBlendMode(0, 0);
+    EXPECT_EQ(Picture(), std::vector<uint32_t>(350 * 120, 0));
+
+    FontRecord* font = GetFontManageDataToHandle(GetDefaultFontHandle());
+    GuardedMemory m(350, 120, 32);
+    PlatformRect clip = {0, 0, 350, 120};
+    FontDrawTarget target = m.Target();
+    int whole = FontCacheStringDraw(font, 0, 200, "AB", white, &target, nullptr, 0, &clip, 32, 1, 0);
+    EXPECT_GT(whole, 0);
+    EXPECT_EQ(FontCacheStringDraw(font, INT_MAX - 3, 0, "AB", white, &target, nullptr, 0, &clip, 32, 1, 0), whole);
+    EXPECT_EQ(FontCacheStringDraw(font, 0, INT_MAX - 3, "AB", white, &target, nullptr, 0, &clip, 32, 1, 0), whole);
+    EXPECT_TRUE(m.GuardsHold());
+}
+
 TEST_F(TextLibraryTest, SmoothFontsGoThroughTheWorkImage) {
     for (int bits : {16, 32}) {
         EndLibrary();
