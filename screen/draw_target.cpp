@@ -336,7 +336,7 @@ int FillScreenSurface(ScreenSurface* s, uint32_t color) {
     return PLATFORM.screen->Fill(s, nullptr, color);
 }
 
-int DrawImageToTarget(int image, int x, int y, int transparent) {
+int DrawImageToTarget(int image, int x, int y, int transparent, const ScreenRect* clip) {
     if (DRAW.invalidTarget || DRAW.selected == nullptr || !SCREEN.device) return -1;
     ScreenSurface* surface = GetImageSurface(image);
     ScreenRect piece;
@@ -344,6 +344,7 @@ int DrawImageToTarget(int image, int x, int y, int transparent) {
     if (DRAW.pub.drawAreaEmpty) return 0;
     ScreenRect to = {x, y, x + piece.right - piece.left, y + piece.bottom - piece.top};
     ScreenRect cut = Intersect(to, DRAW.pub.drawArea);
+    if (clip != nullptr) cut = Intersect(cut, *clip);
     if (IsEmpty(cut)) return 0;
     PlatformRect source = {piece.left + cut.left - x, piece.top + cut.top - y, piece.left + cut.right - x,
                            piece.top + cut.bottom - y};

@@ -94,9 +94,10 @@ int ReleaseImage(int image);
 ScreenSurface* GetImageSurface(int image);
 uint8_t* GetImageAlphaPlane(int image, int* pitch);  // null when it has none
 int SetImageColorKey(int image, uint32_t rgb);       // 0xRRGGBB
-// Draws the whole image at (x, y) of the draw target, inside the draw area,
-// with its colour key when transparent is 1. 0 or -1.
-int DrawImageToTarget(int image, int x, int y, int transparent);
+// Draws the whole image at (x, y) of the draw target, inside the draw area and,
+// when clip is given, inside clip too (target coordinates), with its colour key
+// when transparent is 1. 0 or -1.
+int DrawImageToTarget(int image, int x, int y, int transparent, const ScreenRect* clip = nullptr);
 int GetImageCount(void);
 int GetImageHighWater(void);   // highest used image slot + 1
 int SetUseVideoMemory(int flag);

@@ -102,12 +102,11 @@ int SoftDrawStringToHandle(int x, int y, const char* text, uint32_t color, int h
         int width = FontCacheStringDrawToHandle(0, 0, text, color, work, alpha, alphaPitch, &cut, bits, 1, handle,
                                                 edgeColor);
         if (width == -1) return -1;
-        ScreenRect saved = state->drawArea;
-        ScreenRect area = {Clamp(x, saved.left, saved.right), Clamp(y, saved.top, saved.bottom),
-                           Clamp(x + width, saved.left, saved.right), Clamp(y + font->workHeight, saved.top, saved.bottom)};
-        SetDrawArea(area.left, area.top, area.right, area.bottom);
-        DrawImageToTarget(font->workImage, x, y, state->blendMode == 1 || smooth);
-        SetDrawArea(saved.left, saved.top, saved.right, saved.bottom);
+        // Only the string's own width of the work image, inside the draw area. The
+        // draw area itself is left alone: it is what the program asked for, and
+        // what a window move applies again.
+        ScreenRect piece = {x, y, x + width, y + font->workHeight};
+        DrawImageToTarget(font->workImage, x, y, state->blendMode == 1 || smooth, &piece);
         return 0;
     }
 

@@ -227,6 +227,33 @@ TEST_F(TextLibraryTest, StringsAtTheEndsOfTheIntRangeDrawNothing) {
     EXPECT_TRUE(m.GuardsHold());
 }
 
+// Strings that go through the work image (smooth, or blended) leave the draw
+// area as the program asked for it: a window hanging off the desktop's left edge
+// and then moved back can be drawn on whole again.
+TEST_F(TextLibraryTest, WorkImageStringsKeepTheAskedDrawArea) {
+    Start(FORMAT_32);
+    auto moveClientTo = [](int x, int y) {
+        int w = FAKE.windowRect.right - FAKE.windowRect.left, h = FAKE.windowRect.bottom - FAKE.windowRect.top;
+        FAKE.windowRect = PlatformRect{x - FAKE.frameLeft, y - FAKE.frameTop, x - FAKE.frameLeft + w, y - FAKE.frameTop + h};
+        QueueFakeMessage(WM_MOVE, 0, (int64_t)(((uint32_t)x & 0xFFFF) | (((uint32_t)y & 0xFFFF) << 16)));
+        ProcessWindowMessages();
+    };
+    int smooth = CFont(nullptr, 16, 4, FONT_SMOOTH, -1);
+    ASSERT_NE(smooth, -1);
+    for (int blend : {0, 1}) {
+        moveClientTo(-100, 50);
+        ASSERT_EQ(SetDrawTarget(SCREEN_FRONT), 0);
+        SetDrawArea(0, 0, 350, 120);
+        ASSERT_EQ(GetDrawState()->drawArea.left, 100);  // the part on the desktop
+        SetBlendMode(blend, 128);
+        EXPECT_EQ(DrawStringToHandle(120, 0, "あg", MakeColor(255, 255, 255), blend ? GetDefaultFontHandle() : smooth, 0), 0);
+        SetBlendMode(0, 0);
+        moveClientTo(10, 10);
+        EXPECT_EQ(GetDrawState()->drawArea.left, 0) << blend;
+        EXPECT_EQ(GetDrawState()->drawArea.right, 350) << blend;
+    }
+}
+
 TEST_F(TextLibraryTest, SmoothFontsGoThroughTheWorkImage) {
     for (int bits : {16, 32}) {
         EndLibrary();
