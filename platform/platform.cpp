@@ -10,4 +10,5 @@ PlatformTables PLATFORM = {
     &SDL2_INPUT_OPS,
     &OPENAL_SOUND_OPS,
     &CODEC_OPS,
+    &GTK_DIALOG_OPS,
 };
