@@ -1,9 +1,9 @@
 // marovel.cpp: the player. Asks for a music file (or takes the one named on the
 // command line), plays it in an endless loop, and lets the arrow keys change
 // its playback frequency while the window shows the state.
-#include <chrono>
+#include <time.h>
+
 #include <cstring>
-#include <thread>
 
 #include "app/player.h"
 #include "core/core.h"
@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
         DrawText(0, 80, "エンターキーで停止、再開", MakeColor(255, 200, 200), 0);
         DrawText(0, 100, "音楽データはwav,ogg,mp3のみ対応", MakeColor(255, 200, 200), 0);
         // A plain sleep: no message pumping here.
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const timespec tenMilliseconds = {0, 10 * 1000 * 1000};
+        nanosleep(&tenMilliseconds, nullptr);
         PresentScreen();
     }
     EndLibrary();
