@@ -10,6 +10,7 @@
 #include "core/core_internal.h"
 #include "input/input.h"
 #include "platform/platform.h"
+#include "screen/screen.h"
 #include "sound/sound.h"
 
 namespace {
@@ -42,7 +43,7 @@ void PumpUntilEnd(void) {
 }
 
 void RunShutDownSequence(void) {
-    // The screen joins here, ahead of input, as it is built.
+    EndScreen();
     EndInput();
     EndSoundDevice();
 
@@ -84,6 +85,7 @@ int InitLibrary(void) {
     WriteSystemReport();
 
     LIBRARY.fileStreams = FileStreamOps{StreamTell, StreamSeek, StreamRead, StreamWrite, StreamAtEnd};
+    SetGraphRestoreCallback(nullptr);
 
     if (LIBRARY.comStarted) return FailInitLibrary();
     WriteLog("ＣＯＭの初期化... ");
@@ -97,11 +99,13 @@ int InitLibrary(void) {
     if (InitMainWindow() == -1) return FailInitLibrary();
     if (InitInput() == -1) return FailInitLibrary();
     InitSoundDevice();  // a machine without sound output still runs
+    if (InitScreen() == -1) return FailInitLibrary();
 
     WriteLog("文字コードバッファの初期化を行います... ");
     WriteLog("完了しました\n");
 
     LIBRARY.libraryStarted = 1;
+    SetVSyncWait(1);
     return 0;
 }
 

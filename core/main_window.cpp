@@ -21,6 +21,7 @@ struct WindowState {
     int modeChangeInProgress;
     int modeChangeDone;
     int screenWidth, screenHeight;  // client size, pixels
+    int surfacesLost;               // full screen went to the background
 };
 
 // Survive the clearing at window start-up: configuration set before it.
@@ -88,6 +89,30 @@ void FitAndApplyStyleOnce(void) {
 
 int WindowProcedure(uint32_t message, int64_t wParam, int64_t lParam);
 
+// The device, surfaces, images and fonts made again; input starts again on its next query.
+void RebuildAfterDeviceLoss(void) {
+    RebuildScreenDevice();
+    // font system: RecreateAllFonts()
+    RunGraphRestoreCallback();
+    EndInput();
+}
+
+void HandleActivate(int64_t wParam) {
+    WINDOW.pub.active = (int)(wParam & 0xFFFF);
+    if (CONFIG.windowed) return;  // movies and music are never played here
+    if (WINDOW.pub.active) {
+        if (WINDOW.surfacesLost && IsLibraryStarted()) {
+            RebuildAfterDeviceLoss();
+            WINDOW.surfacesLost = 0;
+        }
+    } else if (HasGraphRestoreCallback()) {
+        WINDOW.surfacesLost = 1;
+    } else {
+        WriteLog("復元関数が登録されていないため終了します\n");
+        PostCloseRequest();
+    }
+}
+
 void DestroyWindowNow(void) {
     PLATFORM.window->DestroyMainWindow();
     WindowProcedure(WM_DESTROY, 0, 0);
@@ -108,11 +133,10 @@ void HandleDisplayChange(int64_t wParam, int64_t lParam) {
     }
     // The screen follows the new desktop when it still fits and its depth can be
     // kept; the restore routine is always installed (the default one from start-up).
-    int canRebuild = bits != 24 && (bits == screen->colorBits || bits != 8) && WINDOW.screenWidth <= width &&
-                     WINDOW.screenHeight <= height;
+    int canRebuild = HasGraphRestoreCallback() && bits != 24 && (bits == screen->colorBits || bits != 8) &&
+                     WINDOW.screenWidth <= width && WINDOW.screenHeight <= height;
     if (canRebuild) {
-        // Input starts again on its next query.
-        EndInput();
+        RebuildAfterDeviceLoss();
         WINDOW.modeChangeDone = 1;
         return;
     }
@@ -144,13 +168,14 @@ int WindowProcedure(uint32_t message, int64_t wParam, int64_t lParam) {
             WINDOW.pub.clientTop = y;
             WINDOW.pub.clientRight = x + width;
             WINDOW.pub.clientBottom = y + height;
+            FollowWindowMove();
         }
         return 0;
     case WM_SIZE:
         if (wParam != SIZE_MAXIMIZED) FitAndApplyStyleOnce();
         return 0;
     case WM_ACTIVATE:
-        WINDOW.pub.active = (int)(wParam & 0xFFFF);
+        HandleActivate(wParam);
         return 0;
     case WM_CLOSE:
         WriteLog("ウインドウを閉じようとしています\n");
@@ -200,17 +225,25 @@ int ChangeWindowMode(int flag) {
     CONFIG.windowed = flag;
     WriteLog(flag ? "ウインドウモードフラグが立てられました\n" : "ウインドウモードフラグが倒されました\n");
     if (!WINDOW.pub.hasWindow) return 0;
-    // With a window the screen surfaces would be rebuilt for the new mode; until
-    // the screen keeps surfaces, re-styling the window is the whole change.
     WINDOW.modeChangeInProgress = 1;
     WINDOW.modeChangeDone = 0;
     ApplyWindowStyle();
+    int result = ApplyScreenMode(-1, -1, -1, 1, -1);
+    // The display's change message ends the wait. A mode change that leaves the
+    // desktop as it was sends none, so the wait is bounded as the start-up's is.
+    uint32_t start = PLATFORM.clock->GetMilliseconds();
+    while (!WINDOW.modeChangeDone && PLATFORM.clock->GetMilliseconds() - start < WINDOW_SETTLE_MS) {
+        if (ProcessWindowMessages() != 0) break;
+    }
     WINDOW.modeChangeInProgress = 0;
-    return 0;
+    return result;
 }
 
 int ApplyWindowStyle(void) {
     if (!WINDOW.pub.hasWindow) return 0;
+    // A mode change may have given the screen another size.
+    WINDOW.screenWidth = GetScreenSettings()->width;
+    WINDOW.screenHeight = GetScreenSettings()->height;
     if (CONFIG.windowed) {
         WriteLog("ウインドウスタイルをウインドウモード用に変更します... ");
         PLATFORM.window->SetWindowStyle(1);

@@ -1,6 +1,7 @@
 // platform.cpp: the tables in use, the real backends unless a test installs fakes.
 #include "platform/platform.h"
 #include "platform/codec.h"
+#include "platform/screen_device.h"
 #include "platform/sound_device.h"
 
 PlatformTables PLATFORM = {
@@ -10,5 +11,6 @@ PlatformTables PLATFORM = {
     &SDL2_INPUT_OPS,
     &OPENAL_SOUND_OPS,
     &CODEC_OPS,
+    &SDL2_SCREEN_OPS,
     &GTK_DIALOG_OPS,
 };

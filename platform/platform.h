@@ -187,6 +187,7 @@ struct PlatformTables {
     const PlatformInputOps* input;
     const struct PlatformSoundOps* sound;
     const struct PlatformCodecOps* codec;
+    const struct PlatformScreenOps* screen;
     const PlatformDialogOps* dialog;
 };
 

@@ -1,15 +1,116 @@
-// screen.h: screen settings and the wait that opens screen and input operations.
+// screen.h: the screen: display device and settings, the draw target, clearing,
+// colour packing and presenting, the image, surface-group and graph tables, and
+// screen mode changes.
+//
+// The first block is what programs call; the rest is used inside the library
+// (core/ for start-up and the window's rebuilds, text/ for drawing).
 #pragma once
 
-// Stores the screen settings read by screen start-up; -1 keeps a value.
+#include <cstdint>
+
+enum { SCREEN_FRONT = -4, SCREEN_BACK = -2 };
+
+struct ColorInfo {
+    uint8_t colorBitDepth, bytesPerPixel;
+    uint8_t redWidth, greenWidth, blueWidth, alphaWidth;
+    uint8_t redShift, greenShift, blueShift, alphaShift;
+    uint32_t redMask, greenMask, blueMask, alphaMask;
+};
+
+struct ScreenRect {
+    int left, top, right, bottom;  // right, bottom exclusive
+};
+
+struct DrawState {
+    int target;                // SCREEN_FRONT, SCREEN_BACK or a graph handle
+    int targetInVideoMemory;
+    ScreenRect origin;         // client rect in desktop coords for a windowed SCREEN_FRONT, else 0
+    ScreenRect drawArea;       // in target coordinates
+    int targetWidth, targetHeight;
+    int blendMode, blendParam;
+    int alphaPlaneFlag;
+    int drawAreaEmpty;
+    int transColor;            // 0xRRGGBB
+    int maskFlag;              // always 0: there is no drawing mask
+};
+
+struct ScreenSurface;          // a device surface (platform/screen_device.h)
+
+// ---- Public ------------------------------------------------------------------
+
+// Before start-up only stores the values (-1 keeps one); after it changes the
+// mode: 0 the asked mode is in force, -1 the old one, -2 the fallback 640x480x16.
 int SetScreenMode(int width, int height, int colorBits, int refreshRate);
+int SetDrawTarget(int id);
+int SetDrawArea(int x1, int y1, int x2, int y2);
+int ClearDrawTarget(void);
+int PresentScreen(void);
+uint32_t MakeColor(int red, int green, int blue);
+int GetScreenSize(int* width, int* height);
+int GetColorBitDepth(void);
+int SetUse3D(int flag);
+int SetVSyncWait(int flag);
+int GetColorComponents(uint32_t color, int* red, int* green, int* blue);
+
+// ---- Library-internal --------------------------------------------------------
 
 struct ScreenSettings {
-    int width, height;   // pixels
-    int colorBits;
-    int refreshRate;     // Hz, -1 = the display's own
+    int width, height;   // pixels, 0 replaced by 640 x 480
+    int colorBits;       // 0 replaced by 16
+    int refreshRate;     // Hz, 0 = the device's own
 };
 const ScreenSettings* GetScreenSettings(void);
 
-// Holds the caller while the main window is inactive; 0, or -1 once the program is ending.
-int WaitWhileInactive(void);
+int InitScreen(void);   // 0, or -1 when the device exists already
+int EndScreen(void);    // always 0
+int IsScreenDeviceReady(void);
+int IsGraphManagementStarted(void);
+const ColorInfo* GetColorInfo(void);
+const DrawState* GetDrawState(void);
+ScreenSurface* GetDrawSurface(void);
+int GetDrawTarget(void);
+int IsWindowPrimaryTarget(void);
+int WaitWhileInactive(void);   // 0, or -1 once the program is ending
+int ClipRectToArea(ScreenRect* rect, const ScreenRect* area);
+int SetDrawBlendState(int mode, int param);
+uint32_t MakeColorForFormat(const ColorInfo* info, int red, int green, int blue);
+uint32_t ConvertColorFormat(const ColorInfo* dst, const ColorInfo* src, uint32_t value);
+int BlitPresent(void);
+int ApplyScreenMode(int width, int height, int colorBits, int force, int refreshRate);
+
+// Direct pixel access. `visible` receives the rectangle, in the surface's own
+// coordinates, that the returned memory covers; `pixels` points at its top-left
+// pixel. Off-screen surfaces: (0, 0, w, h). The primary (desktop coordinates in
+// a window): the client area cut to the desktop. 0 or -1.
+int LockScreenSurface(ScreenSurface* s, uint8_t** pixels, int* pitch, ScreenRect* visible);
+void UnlockScreenSurface(ScreenSurface* s);
+int FillScreenSurface(ScreenSurface* s, uint32_t color);  // whole surface, packed colour
+
+// Images, surface groups and graphs.
+int AddBmpData(int w, int h, int x, int y, int userWord, int derive, int source, int value1, int value2);
+int ReleaseImage(int image);
+ScreenSurface* GetImageSurface(int image);
+uint8_t* GetImageAlphaPlane(int image, int* pitch);  // null when it has none
+int SetImageColorKey(int image, uint32_t rgb);       // 0xRRGGBB
+// Draws the whole image at (x, y) of the draw target, inside the draw area,
+// with its colour key when transparent is 1. 0 or -1.
+int DrawImageToTarget(int image, int x, int y, int transparent);
+int GetImageCount(void);
+int GetImageHighWater(void);   // highest used image slot + 1
+int SetUseVideoMemory(int flag);
+int GetUseVideoMemory(void);
+int DeleteAllGraphs(int logFlag);
+int GetGraphSize(int handle, int* width, int* height);
+int RestoreAllGraphs(void);
+
+// The graph-restore callback, run after the fonts are made again on a rebuild.
+typedef void (*GraphRestoreCallback)(void);
+int SetGraphRestoreCallback(GraphRestoreCallback callback);  // null installs the default
+int HasGraphRestoreCallback(void);
+void RunGraphRestoreCallback(void);
+
+// Device loss, driven by the main window: surfaces, device, device again,
+// surfaces, palette, the draw target re-selected, cleared and presented.
+int RebuildScreenDevice(void);
+// The main window moved: the front surface's origin and the draw area follow.
+int FollowWindowMove(void);

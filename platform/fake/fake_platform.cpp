@@ -1,5 +1,6 @@
 // fake_platform.cpp: the fake platform services.
 #include "platform/fake/fake_platform.h"
+#include "platform/fake/fake_screen.h"
 #include "platform/fake/fake_sound.h"
 
 #include <cstdio>
@@ -273,6 +274,7 @@ void InstallFakePlatform(void) {
     // same on every machine, with or without a sound card.
     InstallFakeSoundDevice();
     FAKE_SOUND.createDeviceFails = 1;
+    InstallFakeScreenDevice();
 }
 
 int CountFakeCalls(const char* name) {

@@ -1,7 +1,7 @@
 // sdl2_internal.h: pieces of the SDL2 backends that their tests reach directly.
 //
 // No SDL types cross this header, so the tests need no SDL headers of their own.
-// The functions after the first two live in sdl2_testing.cpp (target
+// The functions after the first three live in sdl2_testing.cpp (target
 // ravlin_sdl2_testing), linked only into tests.
 #pragma once
 
@@ -10,6 +10,10 @@
 // Starts SDL subsystems that include video (refcounted, like SDL_InitSubSystem)
 // on a real display only; 0 or -1. Every backend starts video through this.
 int StartSdl2Video(uint32_t flags);
+
+// The main window as an SDL_Window pointer, or null: the screen device draws
+// through its surface.
+void* GetSdl2MainWindow(void);
 
 // DirectInput scan code of an SDL scancode; 0 for a key without one. With
 // japaneseLayout set, the keys that a Japanese layout names ^ @ : get the

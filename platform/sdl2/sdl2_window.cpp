@@ -362,6 +362,8 @@ void Sdl2PostMessage(int queue, const PlatformMessage* message) { PushPlatformMe
 
 }  // namespace
 
+void* GetSdl2MainWindow(void) { return W.window; }
+
 const PlatformWindowOps SDL2_WINDOW_OPS = {
     Sdl2IsOtherInstanceRunning, Sdl2GetDesktopMode, Sdl2RegisterWindowClass,
     Sdl2UnregisterWindowClass, Sdl2AdjustWindowRect, Sdl2CreateMainWindow,

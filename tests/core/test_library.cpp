@@ -101,8 +101,10 @@ TEST_F(LibraryTest, ExitWithErrorRunsTheSameStepsAndEndsWithMinusOne) {
     EXPECT_EQ(CallsAmong(steps, mark), steps);
 
     std::string log = ReadLog();
+    // The screen ends first, then input.
+    EXPECT_NE(log.find("テスト用の致命的なエラー\r\nDirectDraw 関連の終了処理をおこないます\r\n"), std::string::npos);
     std::string tail =
-        "テスト用の致命的なエラー\r\nDirectInput 関連の終了処理... 完了\r\n"
+        "DirectDraw 関連の終了処理は正常に終了しました\r\nDirectInput 関連の終了処理... 完了\r\n"
         "ウインドウを閉じようとしています\r\nウインドウが破棄されようとしています\r\n"
         "ソフトを終了する準備が整いました\r\nＣＯＭを終了... 完了\r\nソフトをエラー終了します";
     ASSERT_GE(log.size(), tail.size());

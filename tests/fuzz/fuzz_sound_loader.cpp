@@ -12,7 +12,7 @@
 #include "platform/platform.h"
 #include "sound/sound_loader_internal.h"
 
-PlatformTables PLATFORM = {nullptr, nullptr, nullptr, nullptr, nullptr, &CODEC_OPS};
+PlatformTables PLATFORM = {nullptr, nullptr, nullptr, nullptr, nullptr, &CODEC_OPS, nullptr};
 
 int ProcessWindowMessages(void) { return 0; }
 
