@@ -1,8 +1,9 @@
 // gtk_dialog.cpp: the file dialog on GTK 3's native file chooser.
 //
 // GtkFileChooserNative shows the desktop's own dialog through its portal where
-// GTK chooses one (in a sandbox, or with GTK_USE_PORTAL=1), GTK's dialog
-// otherwise. GTK is started on the first call, on its own connection to the
+// one runs on the session bus (GTK 3 by itself asks the portal only inside a
+// sandbox or with GTK_USE_PORTAL=1, so a running portal with a file chooser sets
+// that before GTK starts), GTK's dialog otherwise. GTK is started on the first call, on its own connection to the
 // display beside SDL's, and runs only inside a call: the dialog's main loop
 // iterates here until the dialog answers, then the dialog is destroyed and its
 // windows are gone before the call returns. While it runs, SDL's connection is
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -30,8 +32,30 @@ struct DialogRun {
 
 int GTK_STARTED = 0;  // 1 started, -1 failed for good
 
+// 1 when a desktop portal with a file chooser runs on the session bus now. Only
+// a bus that exists is asked: none is launched for the question, and a portal
+// that would have to be started (and may have no file chooser) is not counted.
+int IsFileChooserPortalRunning(void) {
+    const char* runtime = getenv("XDG_RUNTIME_DIR");
+    std::string socket = runtime != nullptr ? std::string(runtime) + "/bus" : "";
+    if (getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr && (socket.empty() || access(socket.c_str(), F_OK) != 0)) {
+        return 0;
+    }
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (bus == nullptr) return 0;
+    GVariant* version = g_dbus_connection_call_sync(
+        bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "org.freedesktop.DBus.Properties",
+        "Get", g_variant_new("(ss)", "org.freedesktop.portal.FileChooser", "version"), G_VARIANT_TYPE("(v)"),
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, 500, nullptr, nullptr);
+    int running = version != nullptr;
+    if (version != nullptr) g_variant_unref(version);
+    g_object_unref(bus);
+    return running;
+}
+
 int StartGtk(void) {
     if (GTK_STARTED == 0) {
+        if (getenv("GTK_USE_PORTAL") == nullptr && IsFileChooserPortalRunning()) setenv("GTK_USE_PORTAL", "1", 0);
         // The process keeps its own locale; the dialog gets the user's only while it runs.
         gtk_disable_setlocale();
         GTK_STARTED = gtk_init_check(nullptr, nullptr) ? 1 : -1;
