@@ -1,16 +1,10 @@
-// demo.cpp: starts the library with the player's settings and runs until
-// Escape or the close button, clearing and presenting the back surface every
-// frame with a moving bar on it.
+// demo.cpp: starts the library with the player's settings and shows the
+// player's status screen until Escape or the close button.
 #include "core/core.h"
 #include "input/input.h"
 #include "screen/screen.h"
 #include "sound/sound.h"
-
-namespace {
-
-enum { BAR_WIDTH = 40, BAR_STEP = 2 };
-
-}  // namespace
+#include "text/text.h"
 
 int main() {
     SetScreenMode(350, 120, 16, -1);
@@ -18,23 +12,20 @@ int main() {
     SetLogOutputEnabled(1);
     ChangeWindowMode(1);
     if (InitLibrary() == -1) return -1;
+    SetDrawTarget(SCREEN_BACK);
 
     // A soft tone while the window is open; without a sound device this is -1 and silent.
     int tone = MakeToneSound(440, 1000);
     PlaySoundHandle(tone, PLAY_LOOP);
 
-    int width = 0, height = 0;
-    GetScreenSize(&width, &height);
-    SetDrawTarget(SCREEN_BACK);
-    int bar = AddBmpData(BAR_WIDTH, height, 0, 0, -1, 0, 0, 0, 0);
-    FillScreenSurface(GetImageSurface(bar), MakeColor(0, 160, 255));
-    int x = 0;
-
     while (ProcessWindowMessages() == 0) {
         if (IsKeyDown(DIK_ESCAPE)) break;
         ClearDrawTarget();
-        DrawImageToTarget(bar, x, 0, 0);
-        x = (x + BAR_STEP) % width;
+        DrawText(0, 20, "sample_music_file.ogg", MakeColor(200, 200, 255), 0);
+        DrawLabeledNumber(0, 0, "現在の周波数", 44100, 10, MakeColor(255, 255, 255), 0);
+        DrawText(0, 60, "キーボード左右で周波数変更(上下で高速)", MakeColor(255, 200, 200), 0);
+        DrawText(0, 80, "エンターキーで停止、再開", MakeColor(255, 200, 200), 0);
+        DrawText(0, 100, "音楽データはwav,ogg,mp3のみ対応", MakeColor(255, 200, 200), 0);
         WaitMilliseconds(10);
         PresentScreen();
     }

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "input/input.h"
 #include "screen/screen.h"
+#include "text/text.h"
 
 namespace {
 
@@ -92,8 +93,7 @@ int WindowProcedure(uint32_t message, int64_t wParam, int64_t lParam);
 // The device, surfaces, images and fonts made again; input starts again on its next query.
 void RebuildAfterDeviceLoss(void) {
     RebuildScreenDevice();
-    // font system: RecreateAllFonts()
-    RunGraphRestoreCallback();
+    RecreateAllFonts();  // and then the graphs' restore callback
     EndInput();
 }
 

@@ -1,6 +1,7 @@
 // platform.cpp: the tables in use, the real backends unless a test installs fakes.
 #include "platform/platform.h"
 #include "platform/codec.h"
+#include "platform/font_engine.h"
 #include "platform/screen_device.h"
 #include "platform/sound_device.h"
 
@@ -12,5 +13,6 @@ PlatformTables PLATFORM = {
     &OPENAL_SOUND_OPS,
     &CODEC_OPS,
     &SDL2_SCREEN_OPS,
+    &FREETYPE_FONT_OPS,
     &GTK_DIALOG_OPS,
 };

@@ -188,6 +188,7 @@ struct PlatformTables {
     const struct PlatformSoundOps* sound;
     const struct PlatformCodecOps* codec;
     const struct PlatformScreenOps* screen;
+    const struct PlatformFontOps* font;
     const PlatformDialogOps* dialog;
 };
 

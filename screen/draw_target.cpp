@@ -100,6 +100,11 @@ int IsWindowPrimaryTarget(void) {
     return IsWindowed() && DRAW.selected != nullptr && DRAW.selected == SCREEN.primary;
 }
 
+int SetAlphaPlaneFlag(int flag) {
+    DRAW.pub.alphaPlaneFlag = flag;
+    return 0;
+}
+
 int SetDrawBlendState(int mode, int param) {
     DRAW.pub.blendMode = mode;
     DRAW.pub.blendParam = param;

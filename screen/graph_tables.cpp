@@ -11,6 +11,7 @@
 #include "core/core.h"
 #include "platform/platform.h"
 #include "screen/screen_internal.h"
+#include "text/text.h"
 
 namespace {
 
@@ -407,7 +408,7 @@ int StartGraphManagement(void) {
     DRAW.pub.target = SCREEN_BACK;
     SetDrawTarget(SCREEN_FRONT);
     SetDrawArea(0, 0, DRAW.pub.targetWidth, DRAW.pub.targetHeight);
-    // font system: StartFontSystem()
+    StartFontSystem();
     DecreaseLogIndent();
     WriteLog("グラフィック管理系の初期化は正常に終了しました\n");
     return 0;
@@ -417,7 +418,9 @@ int EndGraphManagement(void) {
     if (!DRAW.graphManagementStarted) return 0;
     WaitWhileInactive();
     DeleteAllGraphs(0);
-    // font system: StartFontSystem() again, then release the default font
+    // The fonts go with graphics management; the default font is made once more and released.
+    StartFontSystem();
+    ReleaseFontHandle(GetDefaultFontHandle());
     DRAW.graphManagementStarted = 0;
     WriteLog("グラフィック管理系の終了処理は正常に終了しました\n");
     return 0;

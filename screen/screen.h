@@ -73,6 +73,8 @@ int IsWindowPrimaryTarget(void);
 int WaitWhileInactive(void);   // 0, or -1 once the program is ending
 int ClipRectToArea(ScreenRect* rect, const ScreenRect* area);
 int SetDrawBlendState(int mode, int param);
+// Images made while the flag is 1 get an alpha plane (the smooth fonts' work images).
+int SetAlphaPlaneFlag(int flag);
 uint32_t MakeColorForFormat(const ColorInfo* info, int red, int green, int blue);
 uint32_t ConvertColorFormat(const ColorInfo* dst, const ColorInfo* src, uint32_t value);
 int BlitPresent(void);

@@ -9,6 +9,7 @@
 #include "core/core.h"
 #include "platform/platform.h"
 #include "screen/screen_internal.h"
+#include "text/text.h"
 
 ScreenDevice SCREEN = {};
 
@@ -20,6 +21,8 @@ enum { DEFAULT_WIDTH = 640, DEFAULT_HEIGHT = 480, DEFAULT_COLOR_BITS = 16, FULL_
 enum { SMALL_VIDEO_MEMORY = 0x800000 };
 
 ScreenSettings EFFECTIVE = {};
+
+int LOG_FONT_HANDLE = -1;  // font of the on-screen log
 
 // Blending table of the drawing routines: entry (i, j) = i * j / 256.
 uint32_t MULTIPLY_TABLE[256][256];
@@ -480,7 +483,11 @@ int ApplyScreenMode(int width, int height, int colorBits, int force, int refresh
     if (SameSettings(asked, current) && !force) return 0;
     WriteLog("画面モード変更処理を開始します\n");
     IncreaseLogIndent();
-    // font system: GetFontStateToHandle (save the default font's name, size, thickness)
+    // The default font is made again after the rebuild with its face, size and weight.
+    char fontName[256] = "";
+    int fontSize = 0, fontThickness = 0;
+    int fontSaved = IsFontHandleValid(GetDefaultFontHandle()) &&
+                    GetFontStateToHandle(fontName, &fontSize, &fontThickness, GetDefaultFontHandle()) == 0;
     ScreenSettings previous = current;
     SCREEN.settings = asked;
     if (!SCREEN.device) {
@@ -512,7 +519,10 @@ int ApplyScreenMode(int width, int height, int colorBits, int force, int refresh
     if (IsWindowed()) ApplyWindowStyle();
     CreateMainSurfaces();
     StartGraphManagement();
-    // font system: ResetDefaultFont(saved) when saved; the on-screen log's font CFont(NULL, 16, 4, 1, -1), reusing its slot
+    if (fontSaved) ResetDefaultFont(fontName, fontSize, fontThickness);
+    // The on-screen log's font (the log itself is never shown): its old entry went
+    // with the fonts' restart, so it takes the first free one again.
+    LOG_FONT_HANDLE = CFont(nullptr, 16, 4, FONT_EDGED, -1);
     CreateScreenPalette();
     if (!IsWindowed()) PLATFORM.clock->Sleep(FULL_SCREEN_SETTLE_MS);
     if (SCREEN.startupComplete) DRAW.pub.transColor = savedTransColor;

@@ -58,22 +58,32 @@ struct VirtualDisplay {
     pid_t pid = -1;
     std::string name;
 
+    // Xvfb picks a free display number itself and tells it through a pipe.
     bool Start(int depth) {
-        int n = 140 + depth;
-        while (n < 400 && (access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) == 0 ||
-                           access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0)) {
-            n++;
-        }
-        name = ":" + std::to_string(n);
+        int fds[2];
+        if (pipe(fds) != 0) return false;
         std::string screen = "1024x768x" + std::to_string(depth);
+        std::string fd = std::to_string(fds[1]);
         pid = fork();
         if (pid == 0) {
+            close(fds[0]);
             int null = open("/dev/null", O_WRONLY);
             dup2(null, 1);
             dup2(null, 2);
-            execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp", (char*)nullptr);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
+                   (char*)nullptr);
             _exit(127);
         }
+        close(fds[1]);
+        char number[32] = {};
+        ssize_t got = 0;
+        for (ssize_t n; got < (ssize_t)sizeof number - 1 && (n = read(fds[0], number + got, sizeof number - 1 - got)) > 0;) {
+            got += n;
+            if (memchr(number, '\n', (size_t)got) != nullptr) break;
+        }
+        close(fds[0]);
+        if (got <= 0) return false;
+        name = ":" + std::to_string(atoi(number));
         for (int i = 0; i < 100; i++) {
             if (Shell("DISPLAY=" + name + " xdpyinfo >/dev/null 2>&1 && echo up") == "up") return true;
             SleepSeconds(0.1);

@@ -1,0 +1,309 @@
+// freetype_font.cpp: the font engine on FreeType, with fontconfig choosing the face.
+//
+// One FT_Library for the process; faces are opened once per file and shared,
+// each font object has an FT_Size of its own. Load flags and hinting are fixed
+// so that pictures drawn with these glyphs stay the same from run to run:
+// one-colour glyphs are hinted for monochrome and rendered in MONO mode, the
+// coverage glyphs rendered in NORMAL mode and brought down to 17 levels.
+// Weights of 600 and more on a face without a bold style are made bold the way
+// the system this library was designed for does it: the bitmap one pixel
+// wider to the right and one pixel more advance (the glyph keeps its height).
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_BITMAP_H
+#include FT_SIZES_H
+
+#include <iconv.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/font_engine.h"
+#include "platform/platform.h"
+
+struct PlatformFont {
+    FT_Face face;
+    FT_Size size;
+    int pixelHeight;
+    int embolden;  // 1: one pixel wider ink and advance
+};
+
+namespace {
+
+enum { MAX_OPEN_FACES = 16, MAX_FACE_PATH = 1024 };
+
+struct OpenFace {
+    char path[MAX_FACE_PATH];
+    int index;
+    FT_Face face;
+};
+
+// Shift-JIS code -> Unicode, filled as codes are asked for.
+enum : uint32_t { CODE_NOT_LOOKED_UP = 0, CODE_UNMAPPED = 0xFFFFFFFFu };
+
+struct FreeTypeState {
+    FT_Library library;
+    int libraryFailed;
+    OpenFace faces[MAX_OPEN_FACES];
+    int faceCount;
+    iconv_t toUnicode;
+    int converterOpen;
+    uint32_t unicodePlusOne[65536];  // code point + 1, or CODE_UNMAPPED
+};
+
+FreeTypeState FREETYPE = {};
+
+const FT_Int32 MONO_LOAD_FLAGS = FT_LOAD_TARGET_MONO;
+const FT_Int32 COVERAGE_LOAD_FLAGS = FT_LOAD_TARGET_NORMAL | FT_LOAD_NO_BITMAP;
+
+int StartLibrary(void) {
+    if (FREETYPE.library) return 0;
+    if (FREETYPE.libraryFailed) return -1;
+    if (FT_Init_FreeType(&FREETYPE.library) != 0) {
+        FREETYPE.library = nullptr;
+        FREETYPE.libraryFailed = 1;
+        return -1;
+    }
+    return 0;
+}
+
+FT_Face OpenFaceFile(const char* path, int index) {
+    for (int i = 0; i < FREETYPE.faceCount; i++) {
+        if (FREETYPE.faces[i].index == index && strcmp(FREETYPE.faces[i].path, path) == 0) return FREETYPE.faces[i].face;
+    }
+    if (strlen(path) >= MAX_FACE_PATH || FREETYPE.faceCount == MAX_OPEN_FACES) return nullptr;
+    FT_Face face = nullptr;
+    if (FT_New_Face(FREETYPE.library, path, index, &face) != 0) return nullptr;
+    if (FT_Select_Charmap(face, FT_ENCODING_UNICODE) != 0 || !FT_IS_SCALABLE(face)) {
+        FT_Done_Face(face);
+        return nullptr;
+    }
+    OpenFace* slot = &FREETYPE.faces[FREETYPE.faceCount++];
+    strcpy(slot->path, path);
+    slot->index = index;
+    slot->face = face;
+    return face;
+}
+
+// Japanese is always asked for: a name fontconfig does not know would otherwise
+// match a face without kana.
+FT_Face MatchFace(const char* sjisName, int pixelHeight) {
+    FcPattern* pattern = FcPatternCreate();
+    if (!pattern) return nullptr;
+    FcPatternAddString(pattern, FC_LANG, (const FcChar8*)"ja");
+    FcPatternAddInteger(pattern, FC_SPACING, FC_MONO);
+    FcPatternAddDouble(pattern, FC_PIXEL_SIZE, (double)pixelHeight);
+    if (sjisName && sjisName[0]) {
+        char utf8[1024];
+        ConvertSjisToUtf8(sjisName, utf8, sizeof utf8);
+        FcPatternAddString(pattern, FC_FAMILY, (const FcChar8*)utf8);
+    }
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    FcPatternDestroy(pattern);
+    if (!match) return nullptr;
+    FcChar8* file = nullptr;
+    int index = 0;
+    FT_Face face = nullptr;
+    if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
+        FcPatternGetInteger(match, FC_INDEX, 0, &index);
+        face = OpenFaceFile((const char*)file, index);
+    }
+    FcPatternDestroy(match);
+    return face;
+}
+
+uint32_t LookUpUnicode(unsigned code) {
+    code &= 0xFFFF;
+    uint32_t known = FREETYPE.unicodePlusOne[code];
+    if (known != CODE_NOT_LOOKED_UP) return known;
+    if (!FREETYPE.converterOpen) {
+        FREETYPE.toUnicode = iconv_open("UTF-32LE", "CP932");
+        if (FREETYPE.toUnicode == (iconv_t)-1) return CODE_UNMAPPED;
+        FREETYPE.converterOpen = 1;
+    }
+    char in[2];
+    size_t inLeft;
+    if (code < 0x100) {
+        in[0] = (char)code;
+        inLeft = 1;
+    } else {
+        in[0] = (char)(code >> 8);
+        in[1] = (char)(code & 0xFF);
+        inLeft = 2;
+    }
+    uint8_t out[8];
+    char* src = in;
+    char* dst = (char*)out;
+    size_t outLeft = sizeof out;
+    iconv(FREETYPE.toUnicode, nullptr, nullptr, nullptr, nullptr);
+    uint32_t value = CODE_UNMAPPED;
+    // Exactly one character out, all bytes used: anything else is not a mapping.
+    if (iconv(FREETYPE.toUnicode, &src, &inLeft, &dst, &outLeft) != (size_t)-1 && inLeft == 0 &&
+        outLeft == sizeof out - 4) {
+        value = (uint32_t)out[0] | (uint32_t)out[1] << 8 | (uint32_t)out[2] << 16 | (uint32_t)out[3] << 24;
+        value += 1;
+    }
+    FREETYPE.unicodePlusOne[code] = value;
+    return value;
+}
+
+// Glyph index of a code, 0 when the face has none; -1 when CP932 does not map it.
+int GlyphIndexOf(PlatformFont* font, unsigned code) {
+    uint32_t plusOne = LookUpUnicode(code);
+    if (plusOne == CODE_UNMAPPED) return -1;
+    return (int)FT_Get_Char_Index(font->face, plusOne - 1);
+}
+
+int Activate(PlatformFont* font) {
+    return FT_Activate_Size(font->size) == 0 ? 0 : -1;
+}
+
+// Loads and renders one glyph into a bitmap the caller owns (FT_Bitmap_Done).
+int RenderGlyph(PlatformFont* font, int glyph, FT_Int32 loadFlags, FT_Render_Mode mode, FT_Bitmap* out, int* left,
+                int* top) {
+    if (FT_Load_Glyph(font->face, (FT_UInt)glyph, loadFlags) != 0) return -1;
+    FT_GlyphSlot slot = font->face->glyph;
+    if (FT_Render_Glyph(slot, mode) != 0) return -1;
+    FT_Bitmap_Init(out);
+    if (FT_Bitmap_Copy(FREETYPE.library, &slot->bitmap, out) != 0) return -1;
+    if (font->embolden && out->width > 0 && out->rows > 0) {
+        if (FT_Bitmap_Embolden(FREETYPE.library, out, 64, 0) != 0) {
+            FT_Bitmap_Done(FREETYPE.library, out);
+            return -1;
+        }
+    }
+    *left = slot->bitmap_left;
+    *top = slot->bitmap_top;
+    return 0;
+}
+
+PlatformFont* FtCreateFont(const char* name, int pixelHeight, int weight) {
+    if (pixelHeight <= 0 || StartLibrary() != 0) return nullptr;
+    FT_Face face = MatchFace(name, pixelHeight);
+    if (!face) return nullptr;
+    PlatformFont* font = (PlatformFont*)calloc(1, sizeof(PlatformFont));
+    if (!font) return nullptr;
+    font->face = face;
+    if (FT_New_Size(face, &font->size) != 0) {
+        free(font);
+        return nullptr;
+    }
+    if (FT_Activate_Size(font->size) != 0 || FT_Set_Pixel_Sizes(face, 0, (FT_UInt)pixelHeight) != 0) {
+        FT_Done_Size(font->size);
+        free(font);
+        return nullptr;
+    }
+    font->pixelHeight = pixelHeight;
+    font->embolden = weight >= 600 && !(face->style_flags & FT_STYLE_FLAG_BOLD);
+    return font;
+}
+
+void FtDeleteFont(PlatformFont* font) {
+    if (!font) return;
+    FT_Done_Size(font->size);
+    free(font);
+}
+
+int FtGetFontMetrics(PlatformFont* font, PlatformFontMetrics* metrics) {
+    if (!font || Activate(font) != 0) return -1;
+    const FT_Size_Metrics& m = font->size->metrics;
+    metrics->ascent = (int)((m.ascender + 63) >> 6);
+    metrics->descent = (int)((-m.descender + 63) >> 6);
+    metrics->height = metrics->ascent + metrics->descent;
+    // The hinted widest advance; the face's bounding box would count its widest ink.
+    metrics->maxCharWidth = (int)((m.max_advance + 63) >> 6) + font->embolden;
+    return 0;
+}
+
+int AdvanceOf(PlatformFont* font, int glyph) {
+    if (FT_Load_Glyph(font->face, (FT_UInt)glyph, MONO_LOAD_FLAGS) != 0) return -1;
+    return (int)((font->face->glyph->advance.x + 32) >> 6) + font->embolden;
+}
+
+int FtGetCharExtent(PlatformFont* font, unsigned code, int* width, int* height) {
+    if (!font || Activate(font) != 0) return -1;
+    int glyph = GlyphIndexOf(font, code);
+    int advance;
+    if (glyph < 0) {
+        // Not a character of the code page: it takes the room of a blank of its width.
+        unsigned blank = code < 0x100 ? 0x20u : 0x3000u;
+        advance = AdvanceOf(font, (int)FT_Get_Char_Index(font->face, blank));
+    } else {
+        advance = AdvanceOf(font, glyph);
+    }
+    if (advance < 0) return -1;
+    const FT_Size_Metrics& m = font->size->metrics;
+    *width = advance;
+    *height = (int)((m.ascender + 63) >> 6) + (int)((-m.descender + 63) >> 6);
+    return 0;
+}
+
+int FtDrawCharMono(PlatformFont* font, unsigned code, uint8_t* box, int pitch, int width, int height) {
+    if (!font || Activate(font) != 0) return -1;
+    int glyph = GlyphIndexOf(font, code);
+    if (glyph < 0) return 0;  // nothing to draw
+    FT_Bitmap bitmap;
+    int left, top;
+    if (RenderGlyph(font, glyph, MONO_LOAD_FLAGS, FT_RENDER_MODE_MONO, &bitmap, &left, &top) != 0) return -1;
+    int ascent = (int)((font->size->metrics.ascender + 63) >> 6);
+    for (int r = 0; r < (int)bitmap.rows; r++) {
+        int y = ascent - top + r;
+        if (y < 0 || y >= height) continue;
+        const uint8_t* row = bitmap.buffer + (ptrdiff_t)r * bitmap.pitch;
+        for (int c = 0; c < (int)bitmap.width; c++) {
+            int x = left + c;
+            if (x < 0 || x >= width) continue;
+            if (row[c >> 3] & (0x80 >> (c & 7))) box[(ptrdiff_t)y * pitch + x] = 1;
+        }
+    }
+    FT_Bitmap_Done(FREETYPE.library, &bitmap);
+    return 0;
+}
+
+int FtGetCharCoverage(PlatformFont* font, unsigned code, PlatformGlyphCoverage* info, uint8_t* buffer,
+                      int bufferSize) {
+    if (!font || Activate(font) != 0) return -1;
+    *info = PlatformGlyphCoverage{1, 1, 0, 4, 0};
+    int glyph = GlyphIndexOf(font, code);
+    if (glyph < 0) return 0;  // no ink
+    FT_Bitmap bitmap;
+    int left, top;
+    if (RenderGlyph(font, glyph, COVERAGE_LOAD_FLAGS, FT_RENDER_MODE_NORMAL, &bitmap, &left, &top) != 0) return -1;
+    if (bitmap.width > 0 && bitmap.rows > 0) {
+        info->blackBoxWidth = (int)bitmap.width;
+        info->blackBoxHeight = (int)bitmap.rows;
+        info->originY = top;
+        info->stride = ((int)bitmap.width + 3) & ~3;
+        info->size = info->stride * (int)bitmap.rows;
+    }
+    int result = 0;
+    if (buffer && info->size > 0) {
+        if (bufferSize < info->size) {
+            result = -1;
+        } else {
+            int levels = bitmap.num_grays > 1 ? bitmap.num_grays - 1 : 255;
+            for (int r = 0; r < info->blackBoxHeight; r++) {
+                const uint8_t* src = bitmap.buffer + (ptrdiff_t)r * bitmap.pitch;
+                uint8_t* dst = buffer + (ptrdiff_t)r * info->stride;
+                memset(dst, 0, (size_t)info->stride);
+                for (int c = 0; c < info->blackBoxWidth; c++) {
+                    // 0..255 to 0..16: full coverage gives 16, never 17.
+                    int v = levels == 255 ? src[c] : src[c] * 255 / levels;
+                    dst[c] = (uint8_t)((v * 17) >> 8);
+                }
+            }
+        }
+    }
+    FT_Bitmap_Done(FREETYPE.library, &bitmap);
+    return result;
+}
+
+}  // namespace
+
+const PlatformFontOps FREETYPE_FONT_OPS = {
+    FtCreateFont, FtDeleteFont, FtGetFontMetrics, FtGetCharExtent, FtDrawCharMono, FtGetCharCoverage,
+};

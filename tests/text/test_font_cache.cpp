@@ -1,0 +1,291 @@
+// The glyph cache on the fake font engine: geometry, round-robin eviction,
+// the string walk and the pixel rules over guarded memory.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "text_test_support.h"
+
+namespace {
+
+// Ink of a one-colour fake character as the cache must give it.
+bool PlainInk(unsigned code, int x, int y) {
+    return FakeGlyphInk(code, x, y) != 0;
+}
+
+// The whole cache: every write of a font must stay inside it (the sanitizer
+// watches the exact allocation), and every cell must hold its whole glyph.
+void FillEverySlot(FontRecord* font) {
+    std::vector<uint8_t> list;
+    for (int i = 0; i < font->slotCount; i++) {
+        // Double-byte characters: lead 0x88 and up, trail 0x40 and up.
+        list.push_back((uint8_t)(0x88 + i / 0xBC));
+        list.push_back((uint8_t)(0x40 + i % 0xBC));
+        list.push_back(0);
+    }
+    AddCharsToFontCache(font, font->slotCount, list.data());
+}
+
+}  // namespace
+
+TEST(FontCacheGeometry, CellsSlotsAndColumns) {
+    FontCacheGeometry plain = ComputeFontCacheGeometry(16, FONT_PLAIN);
+    EXPECT_EQ(plain.slotCount, 1024);
+    EXPECT_EQ(plain.width, 16);
+    EXPECT_EQ(plain.height, 16384);
+    for (int type = FONT_EDGED; type <= FONT_SMOOTH_EDGED; type++) {
+        FontCacheGeometry g = ComputeFontCacheGeometry(16, type);
+        EXPECT_EQ(g.slotCount, 1280);
+        EXPECT_EQ(g.width, 32);
+        EXPECT_EQ(g.height, 10240);
+        EXPECT_EQ(g.cellsPerColumn, 640);
+    }
+    EXPECT_EQ(ComputeFontCacheGeometry(16, FONT_SMOOTH_EDGED).bits, 16);
+    // Halving leaves one cell too few for these: the slot count follows the cells.
+    for (int cell : {14, 18}) {
+        for (int type = FONT_EDGED; type <= FONT_SMOOTH_EDGED; type++) {
+            FontCacheGeometry g = ComputeFontCacheGeometry(cell, type);
+            EXPECT_LE(g.slotCount, (g.width / cell) * g.cellsPerColumn) << cell << " " << type;
+            EXPECT_LE(g.height, FONT_CACHE_MAX_HEIGHT);
+        }
+    }
+    EXPECT_EQ(ComputeFontCacheGeometry(574, FONT_PLAIN).slotCount, 0);
+}
+
+TEST_F(FakeFontTest, FontRecordGeometryAndTypes) {
+    FakeFont plain(FONT_PLAIN, 16);
+    ASSERT_EQ(plain.built, 0);
+    EXPECT_EQ(plain.record->cellSize, 16 + 10);
+    EXPECT_EQ(plain.record->slotCount, 327680 / (26 * 26));
+    EXPECT_EQ(FAKE_FONT.lastWeight, 600);
+    EXPECT_EQ(FAKE_FONT.lastHeight, 16);
+
+    FAKE_FONT.maxCharWidth = 15;  // odd: made even, then the edge room
+    FakeFont edged(FONT_EDGED);
+    EXPECT_EQ(edged.record->cellSize, 16 + 2 + 10);
+
+    FakeFont smooth8(FONT_SMOOTH, 8), smoothEdged8(FONT_SMOOTH_EDGED, 8);
+    EXPECT_EQ(smooth8.record->type, FONT_PLAIN);
+    EXPECT_EQ(smoothEdged8.record->type, FONT_EDGED);
+
+    // A cell of 574 holds no slot at all: the font is refused, nothing divides by zero.
+    FAKE_FONT.maxCharWidth = 564;
+    FakeFont huge(FONT_PLAIN);
+    EXPECT_EQ(huge.built, -1);
+
+    FAKE_FONT.maxCharWidth = 16;
+    FAKE_FONT.createFails = 1;
+    FakeFont none(FONT_PLAIN);
+    EXPECT_EQ(none.built, -1);
+}
+
+TEST_F(FakeFontTest, EveryCellHoldsItsGlyphAndNothingSpills) {
+    // Cells of 14 and 18 (types 1-3) and a font far taller than it is wide.
+    struct Case {
+        int maxWidth, ascent, descent;
+    } cases[] = {{2, 10, 1}, {6, 14, 2}, {8, 40, 2}};
+    for (const Case& c : cases) {
+        for (int type = FONT_PLAIN; type <= FONT_SMOOTH_EDGED; type++) {
+            InstallFakeFontEngine();
+            FAKE_FONT.maxCharWidth = c.maxWidth;
+            FAKE_FONT.halfAdvance = FAKE_FONT.fullAdvance = c.maxWidth;
+            FAKE_FONT.ascent = c.ascent;
+            FAKE_FONT.descent = c.descent;
+            FakeFont font(type);
+            ASSERT_EQ(font.built, 0);
+            FontRecord* f = font.record;
+            EXPECT_GE(f->cellSize, c.ascent + c.descent + ((type & 1) ? 2 : 0) + 1);
+            FillEverySlot(f);
+            EXPECT_TRUE(font.IndexConsistent());
+            // The last cell ends the cache: drawing it reads nothing past it.
+            int last = f->slotCount - 1;
+            char text[3] = {(char)(0x88 + last / 0xBC), (char)(0x40 + last % 0xBC), 0};
+            GuardedMemory m(64, 64, 32);
+            EXPECT_EQ(DrawInto(f, m, 0, 0, text, 0xFFFFFF), c.maxWidth + ((type & 1) ? 2 : 0));
+            EXPECT_TRUE(m.GuardsHold());
+            // The last slot's glyph is whole: its lowest ink row is in its cell.
+            if (type == FONT_EDGED) {
+                int k = f->slotCount - 1;
+                int cx = (k / f->cellsPerColumn) * f->cellSize, cy = (k % f->cellsPerColumn) * f->cellSize;
+                unsigned code = 0x8800u + (0x40 + k % 0xBC) + (unsigned)(k / 0xBC) * 256;
+                for (int y = 0; y < c.ascent + c.descent; y++) {
+                    for (int x = 0; x < c.maxWidth; x++) {
+                        uint8_t v = f->cachePixels[(size_t)(cy + 1 + y) * f->cachePitch + cx + 1 + x];
+                        EXPECT_EQ(v == 3, PlainInk(code, x, y)) << x << "," << y;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST_F(FakeFontTest, RoundRobinEvictionKeepsTheIndexTrue) {
+    FakeFont font(FONT_PLAIN);
+    FontRecord* f = font.record;
+    int n = f->slotCount;
+    // slot count + 1 single characters one after another: the first goes.
+    for (int i = 0; i <= n; i++) {
+        uint8_t entry[4] = {(uint8_t)0x88, (uint8_t)(0x40 + i % 0xBC), 0, 0};
+        entry[0] = (uint8_t)(0x88 + i / 0xBC);
+        AddCharsToFontCache(f, 1, entry);
+    }
+    EXPECT_FALSE(f->index[0x88 | 0x40 << 8].present);
+    EXPECT_EQ(f->index[(0x88 + n / 0xBC) | (0x40 + n % 0xBC) << 8].slot, &f->slots[0]);
+    EXPECT_TRUE(font.IndexConsistent());
+
+    // A character four times in one batch: recycling its older slots never clears the live entry.
+    FakeFont twice(FONT_PLAIN);
+    GuardedMemory m(200, 20, 32);
+    DrawInto(twice.record, m, 0, 0, "ああああ", 0xFFFFFF);
+    const CharIndexEntry& a = twice.record->index[0x82 | 0xA0 << 8];
+    for (int i = 0; i < twice.record->slotCount - 3; i++) {
+        uint8_t entry[4] = {(uint8_t)(0x89 + i / 0xBC), (uint8_t)(0x40 + i % 0xBC), 0, 0};
+        AddCharsToFontCache(twice.record, 1, entry);
+        ASSERT_TRUE(a.present) << i;
+        ASSERT_EQ(a.slot, &twice.record->slots[3]);
+    }
+
+    FakeFont again(FONT_PLAIN);
+    const char* aaaa = "ああああ";
+    for (int round = 0; round < again.record->slotCount + 4; round++) {
+        DrawInto(again.record, m, 0, 0, round % 3 == 0 ? aaaa : "xyz", 0xFFFFFF);
+        ASSERT_TRUE(again.IndexConsistent()) << round;
+        ASSERT_TRUE(again.record->index[(uint8_t)aaaa[0] | (uint8_t)aaaa[1] << 8].present || round % 3 != 0);
+    }
+}
+
+TEST_F(FakeFontTest, ASmallCacheDrawsLongStringsRight) {
+    // Seven slots, ten distinct characters never seen: drawn as a big cache draws them.
+    FAKE_FONT.maxCharWidth = 200;
+    FakeFont small(FONT_EDGED);
+    ASSERT_EQ(small.record->slotCount, 7);
+    InstallFakeFontEngine();
+    FakeFont big(FONT_EDGED);
+    const char* text = "ABCDEFGHIJ";
+    GuardedMemory a(200, 20, 16), b(200, 20, 16);
+    EXPECT_EQ(DrawInto(small.record, a, 1, 1, text, 0xFFFF, 0x1234), 100);
+    EXPECT_EQ(DrawInto(big.record, b, 1, 1, text, 0xFFFF, 0x1234), 100);
+    EXPECT_EQ(a.bytes, b.bytes);
+    EXPECT_TRUE(small.IndexConsistent());
+
+    // A reused edged slot shows only its new glyph.
+    FakeFont reused(FONT_EDGED), fresh(FONT_EDGED);
+    for (int i = 0; i < reused.record->slotCount; i++) {
+        uint8_t entry[4] = {(uint8_t)(0x89 + i / 0xBC), (uint8_t)(0x40 + i % 0xBC), 0, 0};
+        AddCharsToFontCache(reused.record, 1, entry);
+    }
+    GuardedMemory c(40, 20, 32), d(40, 20, 32);
+    DrawInto(reused.record, c, 0, 0, ".", 0xFFFFFF, 0x0000FF);
+    DrawInto(fresh.record, d, 0, 0, ".", 0xFFFFFF, 0x0000FF);
+    EXPECT_EQ(c.bytes, d.bytes);
+}
+
+TEST(FontStringWalk, LimitsLeadBytesAndHalfWidth) {
+    uint16_t keys[FONT_STRING_LIMIT];
+    // A lead byte before the terminator ends the string; nothing after the terminator is read.
+    char* tail = (char*)malloc(4);
+    memcpy(tail, "AB\x82", 4);
+    EXPECT_EQ(SplitTextIntoKeys(tail, keys), 2);
+    free(tail);
+    // A lead byte as the 256th byte: its trail would lie past the limit.
+    char* limit = (char*)malloc(FONT_STRING_LIMIT);
+    memset(limit, 'A', FONT_STRING_LIMIT);
+    limit[255] = (char)0x82;
+    EXPECT_EQ(SplitTextIntoKeys(limit, keys), 255);
+    free(limit);
+    EXPECT_EQ(SplitTextIntoKeys("\xB1\xB2", keys), 2);  // two half-width katakana
+    ASSERT_EQ(SplitTextIntoKeys("\x83\x5C", keys), 1);  // one character, no backslash
+    EXPECT_EQ(keys[0], 0x5C83);
+    EXPECT_EQ(SplitTextIntoKeys("", keys), 0);
+    std::string many(300, 'A');
+    EXPECT_EQ(SplitTextIntoKeys(many.c_str(), keys), 256);
+}
+
+TEST_F(FakeFontTest, PixelRulesAtEveryDepthStayInsideTheirMemory) {
+    const char* text = "a\x88\x9f";  // a half-width and a full-width character
+    unsigned codes[2] = {'a', 0x889F};
+    int pens[2] = {3, 11};
+    for (int bits : {8, 16, 32}) {
+        for (int type = FONT_PLAIN; type <= FONT_SMOOTH_EDGED; type++) {
+            if (bits == 8 && (type & FONT_TYPE_SMOOTH)) continue;
+            FakeFont font(type, bits);
+            GuardedMemory m(40, 24, bits);
+            uint32_t color = bits == 8 ? 0xC1 : bits == 16 ? 0xC1D2 : 0x00C1D2E3;
+            uint32_t edge = bits == 8 ? 0x17 : bits == 16 ? 0x1728 : 0x00172839;
+            std::vector<uint8_t> alpha(40 * 24, 0x77);
+            int advance = DrawInto(font.record, m, 3, 2, text, color, edge, nullptr, 1, alpha.data(), 40);
+            int extra = (type & FONT_TYPE_EDGE) ? 2 : 0;
+            EXPECT_EQ(advance, 8 + 16 + 2 * extra);
+            EXPECT_TRUE(m.GuardsHold()) << bits << " " << type;
+            // Each pixel is the background or one of the two colours, never a part.
+            for (int y = 0; y < m.height; y++) {
+                for (int x = 0; x < m.width; x++) {
+                    uint32_t p = m.Pixel(x, y);
+                    if (type != FONT_SMOOTH_EDGED) {
+                        EXPECT_TRUE(p == m.Background() || p == color || p == edge) << x << "," << y;
+                    }
+                }
+            }
+            if (type == FONT_PLAIN) {
+                for (int i = 0; i < 2; i++) {
+                    int w = i == 0 ? 8 : 16;
+                    for (int y = 0; y < 16; y++) {
+                        for (int x = 0; x < w; x++) {
+                            EXPECT_EQ(m.Pixel(pens[i] + x, 2 + y) == color, PlainInk(codes[i], x, y));
+                        }
+                    }
+                }
+                EXPECT_EQ(alpha, std::vector<uint8_t>(40 * 24, 0x77));
+            }
+            if (type == FONT_SMOOTH) {
+                // Coverage level v becomes v x 16 - 1 in the alpha plane: 16 gives 255, 1 gives 15.
+                int seen1 = 0, seen16 = 0;
+                for (int i = 0; i < 2; i++) {
+                    int bw = (i == 0 ? 8 : 16) - 2;
+                    for (int r = 0; r < 14; r++) {
+                        for (int c = 0; c < bw; c++) {
+                            int v = FakeGlyphLevel(codes[i], c, r);
+                            int px = pens[i] + 1 + c, py = 2 + r;
+                            EXPECT_EQ(alpha[py * 40 + px], v ? v * 16 - 1 : 0x77);
+                            EXPECT_EQ(m.Pixel(px, py), v ? color : m.Background());
+                            seen1 += v == 1;
+                            seen16 += v == 16;
+                        }
+                    }
+                }
+                EXPECT_GT(seen1, 0);
+                EXPECT_GT(seen16, 0);
+            }
+        }
+    }
+}
+
+TEST_F(FakeFontTest, ClipCutsGlyphsAndTheAdvanceStaysWhole) {
+    FakeFont font(FONT_PLAIN);
+    GuardedMemory whole(64, 24, 32), cut(64, 24, 32);
+    DrawInto(font.record, whole, 0, 0, "ABCD", 0xFFFFFF);
+    PlatformRect clip = {5, 3, 21, 12};
+    EXPECT_EQ(DrawInto(font.record, cut, 0, 0, "ABCD", 0xFFFFFF, 0, &clip), 32);
+    for (int y = 0; y < 24; y++) {
+        for (int x = 0; x < 64; x++) {
+            bool inside = x >= clip.left && x < clip.right && y >= clip.top && y < clip.bottom;
+            EXPECT_EQ(cut.Pixel(x, y), inside ? whole.Pixel(x, y) : cut.Background()) << x << "," << y;
+        }
+    }
+    // The locked memory covers only part of the surface: nothing is written outside it.
+    GuardedMemory part(64, 24, 32);
+    part.visible = {0, 0, 12, 10};
+    DrawInto(font.record, part, -3, -2, "ABCD", 0xFFFFFF);
+    for (int y = 0; y < 24; y++) {
+        for (int x = 0; x < 64; x++) {
+            if (x >= 12 || y >= 10) {
+                EXPECT_EQ(part.Pixel(x, y), part.Background());
+            }
+        }
+    }
+    // Opaque drawing clears the background of the character boxes.
+    GuardedMemory opaque(64, 24, 16);
+    DrawInto(font.record, opaque, 0, 0, "A", 0xFFFF, 0, nullptr, 0);
+    EXPECT_EQ(opaque.Pixel(7, 15) == 0 || opaque.Pixel(7, 15) == 0xFFFF, true);
+    EXPECT_EQ(opaque.Pixel(8, 0), opaque.Background());
+}

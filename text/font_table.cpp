@@ -1,0 +1,190 @@
+// font_table.cpp: the font table, the default font, and font creation, release
+// and re-creation with the screen's depth and work image.
+//
+// Configuration: MAX_FONT_HANDLES entries. Every font owns its engine font,
+// its glyph cache and its work image; releasing the font releases all three.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/core.h"
+#include "screen/screen.h"
+#include "text/text_internal.h"
+
+namespace {
+
+struct FontTable {
+    FontRecord* fonts[MAX_FONT_HANDLES];
+    int defaultHandle;  // keeps its value when its font is released
+};
+
+FontTable FONTS = {{}, -1};
+
+const char* HANDLE_ERROR = "フォントハンドル値が異常です終了します\n";
+
+int ScreenBits(void) {
+    const ColorInfo* info = GetColorInfo();
+    return info && info->colorBitDepth ? info->colorBitDepth : 16;
+}
+
+int ScreenWidth(void) {
+    int w = 0, h = 0;
+    GetScreenSize(&w, &h);
+    return w > 0 ? w : 640;
+}
+
+void ReleaseEntry(int handle) {
+    FontRecord* font = FONTS.fonts[handle];
+    FreeFontRecordParts(font);
+    if (font->workImage >= 0) ReleaseImage(font->workImage);
+    free(font);
+    FONTS.fonts[handle] = nullptr;
+}
+
+// A work image in system memory; with an alpha plane for a smooth font (and
+// for any font when new images get one anyway).
+int AddFontWorkImage(int width, int height, int smooth) {
+    int videoMemory = GetUseVideoMemory();
+    int alphaPlane = GetDrawState()->alphaPlaneFlag;
+    SetUseVideoMemory(0);
+    if (smooth) SetAlphaPlaneFlag(1);
+    int image = AddBmpData(width, height, 0, 0, -1, 0, 0, 0, 0);
+    SetAlphaPlaneFlag(alphaPlane);
+    SetUseVideoMemory(videoMemory);
+    return image;
+}
+
+[[noreturn]] void BadHandle(void) {
+    ExitWithError("");
+}
+
+}  // namespace
+
+int IsFontHandleValid(int handle) {
+    return handle >= 0 && handle < MAX_FONT_HANDLES && FONTS.fonts[handle] != nullptr;
+}
+
+int GetDefaultFontHandle(void) {
+    return FONTS.defaultHandle;
+}
+
+int CFont(const char* name, int size, int thickness, int type, int handle) {
+    if (!IsScreenDeviceReady()) return -1;
+    if (type == -1) type = FONT_PLAIN;
+    if (type < FONT_PLAIN || type > FONT_SMOOTH_EDGED) return -1;
+    if (handle == -1) {
+        for (handle = 0; handle < MAX_FONT_HANDLES && FONTS.fonts[handle]; handle++) {
+        }
+        if (handle == MAX_FONT_HANDLES) {
+            char message[128];
+            snprintf(message, sizeof message, "作成できるフォントハンドル数 %d の限界を超えました", (int)MAX_FONT_HANDLES);
+            ExitWithError(message);
+        }
+    } else if (handle < 0 || handle >= MAX_FONT_HANDLES || FONTS.fonts[handle]) {
+        return -1;
+    }
+    FontRecord* font = (FontRecord*)calloc(1, sizeof(FontRecord));
+    if (!font) ExitWithError("フォント管理用メモリ領域の確保に失敗しました");
+    FONTS.fonts[handle] = font;
+    font->workImage = -1;
+    if (BuildFontRecord(font, name, size, thickness, type, ScreenBits()) != 0) {
+        ReleaseEntry(handle);
+        return -1;
+    }
+    // The work image is as wide as the screen and one row taller than a cell;
+    // smooth fonts keep their coverage in its alpha plane.
+    font->workWidth = ScreenWidth();
+    font->workHeight = font->cellSize + 1;
+    font->workImage = AddFontWorkImage(font->workWidth, font->workHeight, (font->type & FONT_TYPE_SMOOTH) != 0);
+    return handle;
+}
+
+int ReleaseFontHandle(int handle) {
+    if (!IsScreenDeviceReady()) return -1;
+    if (!IsFontHandleValid(handle)) return -1;
+    ReleaseEntry(handle);
+    return 0;
+}
+
+int StartFontSystem(void) {
+    if (!IsScreenDeviceReady()) return -1;
+    WriteLog("フォントの初期化を行います");
+    IncreaseLogIndent();
+    char name[256] = "";
+    int size = 16, thickness = 6;
+    if (IsFontHandleValid(FONTS.defaultHandle)) {
+        const FontRecord* old = FONTS.fonts[FONTS.defaultHandle];
+        memcpy(name, old->name, sizeof name);
+        size = old->size;
+        thickness = old->thickness;
+    }
+    for (int i = 0; i < MAX_FONT_HANDLES; i++) {
+        if (FONTS.fonts[i]) ReleaseEntry(i);
+    }
+    FONTS.defaultHandle = CFont(name, size, thickness, FONT_PLAIN, -1);
+    DecreaseLogIndent();
+    WriteLog("フォントの初期化は正常に終了しました\n");
+    return 0;
+}
+
+int ResetDefaultFont(const char* name, int size, int thickness) {
+    if (!IsScreenDeviceReady()) return -1;
+    if (IsFontHandleValid(FONTS.defaultHandle)) ReleaseEntry(FONTS.defaultHandle);
+    FONTS.defaultHandle = CFont(name, size, thickness, FONT_PLAIN, -1);
+    return 0;
+}
+
+int RecreateAllFonts(void) {
+    for (int i = 0; i < MAX_FONT_HANDLES; i++) {
+        if (!FONTS.fonts[i]) continue;
+        char name[256];
+        memcpy(name, FONTS.fonts[i]->name, sizeof name);
+        int size = FONTS.fonts[i]->size, thickness = FONTS.fonts[i]->thickness, type = FONTS.fonts[i]->type;
+        ReleaseEntry(i);
+        CFont(name, size, thickness, type, i);
+    }
+    RunGraphRestoreCallback();
+    return 0;
+}
+
+int GetFontStateToHandle(char* name, int* size, int* thickness, int handle) {
+    if (!IsScreenDeviceReady()) return -1;
+    if (!IsFontHandleValid(handle)) {
+        WriteLog(HANDLE_ERROR);
+        // The name buffer is the caller's empty buffer: its address, never its bytes.
+        char where[32] = "(null)";
+        if (name) snprintf(where, sizeof where, "%p", (void*)name);
+        WriteLogFormat("\tin GetFontStateToHandle  FontName = %s  Size = %p  Thinck = %p  FontHandle = %d ", where,
+                       (void*)size, (void*)thickness, handle);
+        BadHandle();
+    }
+    const FontRecord* font = FONTS.fonts[handle];
+    if (name) memcpy(name, font->name, sizeof font->name);
+    if (thickness) *thickness = font->thickness;
+    if (size) *size = font->size;
+    return 0;
+}
+
+FontRecord* GetFontManageDataToHandle(int handle) {
+    if (!IsScreenDeviceReady()) return nullptr;
+    if (!IsFontHandleValid(handle)) {
+        WriteLog(HANDLE_ERROR);
+        WriteLogFormat("\tin GetFontManageDataToHandle  FontHanle =%d   ", handle);
+        BadHandle();
+    }
+    return FONTS.fonts[handle];
+}
+
+CacheSlot* FontCacheCharAddToHandle(int count, const uint8_t* list, int handle) {
+    if (!IsScreenDeviceReady()) return nullptr;
+    if (!IsFontHandleValid(handle)) {
+        WriteLog(HANDLE_ERROR);
+        WriteLogFormat("\tin FontCacheCharAddToHandle  AddNum = %d   CharData = %s  FontHandle = %d  ", count,
+                       list ? (const char*)list : "(null)", handle);
+        BadHandle();
+    }
+    if (!list || count <= 0) return nullptr;
+    FontRecord* font = FONTS.fonts[handle];
+    if (count > font->slotCount) count = font->slotCount;
+    return AddCharsToFontCache(font, count, list);
+}

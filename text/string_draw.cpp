@@ -1,0 +1,170 @@
+// string_draw.cpp: drawing strings into the draw target, straight into its
+// surface or through the font's work image, and the blend setting.
+//
+// There is no 3D device in this library, so every string goes the software
+// way; blend modes other than 0 and smooth fonts go through the work image.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "core/core.h"
+#include "screen/screen.h"
+#include "text/text_internal.h"
+
+namespace {
+
+int LockSurface(void* context, uint8_t** pixels, int* pitch, PlatformRect* visible) {
+    ScreenRect r;
+    if (LockScreenSurface((ScreenSurface*)context, pixels, pitch, &r) != 0) return -1;
+    *visible = PlatformRect{r.left, r.top, r.right, r.bottom};
+    return 0;
+}
+
+void UnlockSurface(void* context) {
+    UnlockScreenSurface((ScreenSurface*)context);
+}
+
+int IsLeadByte(uint8_t b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+// Copies text into out (capacity bytes with the terminator) without cutting a character.
+int CopyWholeCharacters(char* out, int capacity, const char* text) {
+    int n = 0;
+    const uint8_t* s = (const uint8_t*)(text ? text : "");
+    while (s[n]) {
+        int width = IsLeadByte(s[n]) && s[n + 1] ? 2 : 1;
+        if (n + width > capacity - 1) break;
+        n += width;
+    }
+    memcpy(out, s, (size_t)n);
+    out[n] = '\0';
+    return n;
+}
+
+// Digits of value in radix 2..36; radix 10 writes a sign, the others the 32-bit pattern.
+int FormatNumber(char* out, int number, int radix) {
+    char digits[40];
+    int n = 0, length = 0;
+    uint32_t magnitude = (uint32_t)number;
+    if (radix == 10 && number < 0) {
+        out[length++] = '-';
+        magnitude = 0u - magnitude;
+    }
+    do {
+        uint32_t d = magnitude % (uint32_t)radix;
+        digits[n++] = (char)(d < 10 ? '0' + d : 'a' + d - 10);
+        magnitude /= (uint32_t)radix;
+    } while (magnitude);
+    while (n) out[length++] = digits[--n];
+    out[length] = '\0';
+    return length;
+}
+
+int SoftDrawStringToHandle(int x, int y, const char* text, uint32_t color, int handle, uint32_t edgeColor) {
+    FontRecord* font = GetFontManageDataToHandle(handle);
+    if (!font) return -1;
+    const DrawState* state = GetDrawState();
+    ScreenSurface* surface = GetDrawSurface();
+    if (!surface) return -1;
+    const ColorInfo* info = GetColorInfo();
+    int bits = info->colorBitDepth;
+    int smooth = (font->type & FONT_TYPE_SMOOTH) != 0;
+
+    if ((state->blendMode != 0 && bits != 8) || smooth) {
+        if (font->workImage < 0) return -1;
+        ScreenSurface* work = GetImageSurface(font->workImage);
+        if (!work) return -1;
+        // A key colour the string's own colours are unlikely to have.
+        uint32_t key = 0;
+        if ((state->blendMode == 1 || smooth) && bits != 8) {
+            uint32_t v = ~(color + edgeColor + 100);
+            key = MakeColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF) &
+                  (info->redMask | info->greenMask | info->blueMask);
+        }
+        SetImageColorKey(font->workImage, key);
+        uint32_t keyValue = bits == 8 ? 0 : MakeColor((key >> 16) & 0xFF, (key >> 8) & 0xFF, key & 0xFF);
+        FillScreenSurface(work, keyValue);
+        int alphaPitch = 0;
+        uint8_t* alpha = GetImageAlphaPlane(font->workImage, &alphaPitch);
+        // The whole work image: every row a cell can give, never more rows than it has.
+        ScreenRect cut = {0, 0, font->workWidth, font->workHeight};
+        int width = FontCacheStringDrawToHandle(0, 0, text, color, work, alpha, alphaPitch, &cut, bits, 1, handle,
+                                                edgeColor);
+        if (width == -1) return -1;
+        ScreenRect saved = state->drawArea;
+        ScreenRect area = {std::clamp(x, saved.left, saved.right), std::clamp(y, saved.top, saved.bottom),
+                           std::clamp(x + width, saved.left, saved.right),
+                           std::clamp(y + font->workHeight, saved.top, saved.bottom)};
+        SetDrawArea(area.left, area.top, area.right, area.bottom);
+        DrawImageToTarget(font->workImage, x, y, state->blendMode == 1 || smooth);
+        SetDrawArea(saved.left, saved.top, saved.right, saved.bottom);
+        return 0;
+    }
+
+    ScreenRect clip = {state->drawArea.left + state->origin.left, state->drawArea.top + state->origin.top,
+                       state->drawArea.right + state->origin.left, state->drawArea.bottom + state->origin.top};
+    int width = FontCacheStringDrawToHandle(x + state->origin.left, y + state->origin.top, text, color, surface,
+                                            nullptr, 0, &clip, bits, 1, handle, edgeColor);
+    return width == -1 ? -1 : 0;
+}
+
+}  // namespace
+
+int FontCacheStringDrawToHandle(int x, int y, const char* text, uint32_t color, ScreenSurface* destination,
+                                uint8_t* alpha, int alphaPitch, const ScreenRect* clip, int bitsPerPixel,
+                                int transparent, int handle, uint32_t edgeColor) {
+    if (!IsScreenDeviceReady()) return -1;
+    if (!text || !text[0]) return 0;
+    if (!IsFontHandleValid(handle)) {
+        WriteLog("フォントハンドル値が異常です終了します\n");
+        WriteLogFormat("\tin FontCacheStringDrawToHandle  StrData = %s   FontHandle = %d  ", text, handle);
+        ExitWithError("");
+    }
+    const ColorInfo* info = GetColorInfo();
+    FontDrawTarget target = {LockSurface, UnlockSurface, destination, info->redMask, info->greenMask, info->blueMask};
+    PlatformRect area = {clip->left, clip->top, clip->right, clip->bottom};
+    return FontCacheStringDraw(GetFontManageDataToHandle(handle), x, y, text, color, &target, alpha, alphaPitch, &area,
+                               bitsPerPixel, transparent, edgeColor);
+}
+
+int DrawStringToHandle(int x, int y, const char* text, uint32_t color, int handle, uint32_t edgeColor) {
+    if (!IsScreenDeviceReady()) return -1;
+    if (GetDrawState()->drawAreaEmpty) return 0;
+    if (!text) return 0;
+    if (!IsFontHandleValid(handle)) {
+        WriteLog("フォントハンドル値が異常です終了します\n");
+        WriteLogFormat("\tin DrawStringToHandle  x = %d , y = %d , String = %s  Color = %d , FontHandle = %d  ", x, y,
+                       text, (int)color, handle);
+        ExitWithError("");
+    }
+    if (WaitWhileInactive() != 0) return 0;
+    // No drawing mask exists in this library (DrawState.maskFlag stays 0), so
+    // there is no mask rectangle to refresh around the string.
+    return SoftDrawStringToHandle(x, y, text, color, handle, edgeColor);
+}
+
+int DrawText(int x, int y, const char* text, uint32_t color, uint32_t edgeColor) {
+    return DrawStringToHandle(x, y, text, color, GetDefaultFontHandle(), edgeColor);
+}
+
+int DrawLabeledNumber(int x, int y, const char* label, int number, int radix, uint32_t color, uint32_t edgeColor) {
+    if (radix < 2 || radix > 36) return 0;
+    // Label (cut to 255 bytes on a whole character), "=", and up to 32 digits or a sign and 10.
+    char text[FONT_STRING_LIMIT + 1 + 33 + 1];
+    int n = CopyWholeCharacters(text, FONT_STRING_LIMIT, label);
+    text[n++] = '=';
+    FormatNumber(text + n, number, radix);
+    DrawStringToHandle(x, y, text, color, GetDefaultFontHandle(), edgeColor);
+    return 0;
+}
+
+int SetBlendMode(int mode, int param) {
+    const DrawState* state = GetDrawState();
+    if (mode == state->blendMode && param == state->blendParam) return 0;
+    WaitWhileInactive();
+    // Mode 6 goes to the drawing backends only; there is none besides the surfaces here.
+    if (mode == 6) return 0;
+    SetDrawBlendState(mode, std::clamp(param, 0, 255));
+    return 0;
+}
