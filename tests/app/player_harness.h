@@ -145,12 +145,17 @@ inline void HoldKey(const std::string& key, double seconds) {
     Shell("xdotool keyup " + key);
 }
 
-// The client area as a PNG file; true when it was written.
-inline bool Screenshot(unsigned long window, const std::string& path) {
+// The client area as a PNG file, read by the given tool (x11_test_input's
+// capture: ImageMagick's own import reads black as (8, 0, 8) on a 16-bit
+// server); true when it was written.
+inline bool Screenshot(const std::string& tool, unsigned long window, const std::string& path) {
     char id[32];
     snprintf(id, sizeof id, "0x%lx", window);
-    return Shell("import -window " + std::string(id) + " " + Quote("png24:" + path) + " >/dev/null 2>&1 && echo ok") ==
-           "ok";
+    std::string raw = path + ".ppm";
+    bool ok = Shell(tool + " capture " + id + " " + Quote(raw) + " && convert " + Quote(raw) + " " +
+                    Quote("png24:" + path) + " && echo ok") == "ok";
+    unlink(raw.c_str());
+    return ok;
 }
 
 // Number of pixels that differ between two pictures; -1 when they cannot be compared.

@@ -30,7 +30,7 @@ protected:
     std::vector<std::string> env;
 
     void SetUp() override {
-        for (const char* tool : {"Xvfb", "xdpyinfo", "xdotool", "xclip", "xwininfo", "import", "compare"}) {
+        for (const char* tool : {"Xvfb", "xdpyinfo", "xdotool", "xclip", "xwininfo", "convert", "compare"}) {
             if (!HaveCommand(tool)) GTEST_SKIP() << tool << " missing";
         }
         ASSERT_TRUE(display.Start(GetParam())) << "no virtual display";
@@ -63,7 +63,7 @@ protected:
     // The client area compared with the reference picture of the same name and depth.
     void ExpectScreenLike(unsigned long window, const std::string& name) {
         std::string shot = Shot(name);
-        ASSERT_TRUE(Screenshot(window, shot));
+        ASSERT_TRUE(Screenshot(X11_TOOL, window, shot));
         std::string reference = std::string(PLAYER_REFERENCE_DIR) + "/" + name + "_" + std::to_string(GetParam()) + ".png";
         if (getenv("RAVLIN_UPDATE_REFERENCES") != nullptr) Shell("cp " + Quote(shot) + " " + Quote(reference));
         long differing = DifferingPixels(reference, shot);
@@ -81,7 +81,7 @@ protected:
     void Close(unsigned long window) {
         char id[32];
         snprintf(id, sizeof id, "0x%lx", window);
-        Shell(std::string(CLOSE_TOOL) + " close " + id);
+        Shell(std::string(X11_TOOL) + " close " + id);
     }
     int HeardFrequency(double seconds) { return FrequencyFromPitch(MeasureFrequency(recording.Last(seconds))); }
     bool AnyAppLog() const { return !Shell("find " + Quote(dir) + " -name AppLog.txt").empty(); }
