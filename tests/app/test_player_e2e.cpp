@@ -74,8 +74,15 @@ protected:
                           << kept;
         }
     }
-    bool StartPlayer(PlayerProcess* player, const std::string& folder, const std::vector<std::string>& args) {
+    // Starts the player as the one instance, unless asked to start a second one.
+    bool StartPlayer(PlayerProcess* player, const std::string& folder, const std::vector<std::string>& args,
+                     bool second = false) {
+        if (!second && !WaitUntilNoInstance(120)) return false;
         return player->Start(MAROVEL_PATH, folder, args, env, errorLog);
+    }
+    std::string Ended(PlayerProcess* player) {
+        return player->WaitForExit(0) ? "the player ended with " + std::to_string(player->exitCode)
+                                      : std::string("the player runs");
     }
     // Presses the close button of a window.
     void Close(unsigned long window) {
@@ -104,7 +111,7 @@ TEST_P(PlayerEndToEnd, DialogOpensAJapaneseNamedFileAndTheArrowKeysSetThePitch) 
     PlayerProcess player;
     ASSERT_TRUE(StartPlayer(&player, dir, {}));
     WindowInfo dialog = WaitForWindow("開け", 20);
-    ASSERT_NE(dialog.id, 0u) << "no dialog";
+    ASSERT_NE(dialog.id, 0u) << "no dialog; " << Ended(&player);
     WindowInfo main = WaitForWindow(TITLE, 5);
     ASSERT_NE(main.id, 0u);
     EXPECT_EQ(main.width, 350);
@@ -167,7 +174,7 @@ TEST_P(PlayerEndToEnd, EnterStopsAndRestartsFromTheStartAndCloseEndsTheWaitAtOnc
     PlayerProcess player;
     ASSERT_TRUE(StartPlayer(&player, dir, {"two tones.wav"}));
     WindowInfo main = WaitForWindow(TITLE, 20);
-    ASSERT_NE(main.id, 0u);
+    ASSERT_NE(main.id, 0u) << Ended(&player);
     EXPECT_TRUE(FindWindows("開け").empty()) << "a file on the command line needs no dialog";
     Shell("xdotool windowfocus --sync " + std::to_string(main.id));
     // Played at 44100 Hz, the second tone comes one second after the start.
@@ -205,10 +212,10 @@ TEST_P(PlayerEndToEnd, SecondInstanceAndCancelledDialogEndWithZero) {
     PlayerProcess first;
     ASSERT_TRUE(StartPlayer(&first, dir, {"tone.wav"}));
     WindowInfo main = WaitForWindow(TITLE, 20);
-    ASSERT_NE(main.id, 0u);
+    ASSERT_NE(main.id, 0u) << Ended(&first);
 
     PlayerProcess second;
-    ASSERT_TRUE(StartPlayer(&second, dir, {"tone.wav"}));
+    ASSERT_TRUE(StartPlayer(&second, dir, {"tone.wav"}, true));
     ASSERT_TRUE(second.WaitForExit(20));
     EXPECT_EQ(second.exitCode, 0);
     EXPECT_EQ(FindWindows(TITLE).size(), 1u);
@@ -220,7 +227,7 @@ TEST_P(PlayerEndToEnd, SecondInstanceAndCancelledDialogEndWithZero) {
     PlayerProcess cancelled;
     ASSERT_TRUE(StartPlayer(&cancelled, dir, {}));
     WindowInfo dialog = WaitForWindow("開け", 20);
-    ASSERT_NE(dialog.id, 0u);
+    ASSERT_NE(dialog.id, 0u) << Ended(&cancelled);
     Shell("xdotool windowfocus --sync " + std::to_string(dialog.id));
     SleepSeconds(0.3);
     Shell("xdotool key Escape");
@@ -237,7 +244,7 @@ TEST_P(PlayerEndToEnd, LoadingNoticeThenAnUnloadableFileStillRuns) {
     PlayerProcess player;
     ASSERT_TRUE(StartPlayer(&player, dir, {pipe}));
     WindowInfo main = WaitForWindow(TITLE, 20);
-    ASSERT_NE(main.id, 0u);
+    ASSERT_NE(main.id, 0u) << Ended(&player);
     SleepSeconds(0.5);
     ExpectScreenLike(main.id, "loading");
 
