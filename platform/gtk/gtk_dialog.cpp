@@ -76,15 +76,16 @@ gboolean PumpSdl(gpointer) {
 
 // Windows' "*.*" means every file; a GTK glob would ask for a dot in the name.
 void AddPatterns(GtkFileFilter* filter, const char* patterns) {
-    std::string list = patterns;
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t end = list.find(';', start);
-        if (end == std::string::npos) end = list.size();
-        std::string one = list.substr(start, end - start);
-        if (one == "*.*") one = "*";
-        if (!one.empty()) gtk_file_filter_add_pattern(filter, one.c_str());
-        start = end + 1;
+    char one[TEXT_UTF8_SIZE];
+    for (const char* at = patterns; *at != '\0';) {
+        size_t length = strcspn(at, ";");
+        if (length > 0 && length < sizeof one) {
+            memcpy(one, at, length);
+            one[length] = '\0';
+            gtk_file_filter_add_pattern(filter, strcmp(one, "*.*") == 0 ? "*" : one);
+        }
+        at += length;
+        if (*at == ';') at++;
     }
 }
 
