@@ -56,6 +56,12 @@ export ALSOFT_CONF="$WORK/alsoft.conf"
 sox "$ROOT/samples/loop.ogg" -b 16 "$WORK/loop.wav" repeat 3 2>/dev/null
 FILE="$WORK/loop.wav"
 
+# Another program of the library (a test run, say) would make the player a
+# refused second instance: wait until none holds the one-instance claim.
+alone() {
+  while grep -q "@Ravlin-$(id -u)\$" /proc/net/unix; do sleep 0.1; done
+}
+
 TICKS=$(getconf CLK_TCK)
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
@@ -70,6 +76,7 @@ cpu_share() {
   awk -v a="$a" -v b="$b" -v t="$TICKS" -v s="$SECONDS_MEASURED" 'BEGIN { printf "%.2f", 100 * (b - a) / t / s }'
 }
 
+alone
 "$PLAYER" "$FILE" 2>/dev/null &
 PLAYER_PID=$!
 PLAYER_CPU=$(cpu_share "$PLAYER_PID")
@@ -88,12 +95,17 @@ elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 # Launch to the dialog's window in the window tree; the mean of the runs.
 startup_total=0
 for _ in $(seq "$RUNS"); do
+  alone
   start=$(now)
-  (cd "$WORK" && exec "$PLAYER" 2>/dev/null) &
+  (cd "$WORK" && exec "$PLAYER" 2>"$WORK/player-stderr.txt") &
   pid=$!
   until xwininfo -root -tree 2>/dev/null | grep -q '"開け"'; do
     sleep 0.005
-    if ! kill -0 "$pid" 2>/dev/null; then echo "player_bench: the player ended before its dialog" >&2; exit 1; fi
+    if ! kill -0 "$pid" 2>/dev/null; then
+      echo "player_bench: the player ended before its dialog" >&2
+      cat "$WORK/player-stderr.txt" >&2
+      exit 1
+    fi
   done
   t=$(elapsed "$start" "$(now)")
   kill "$pid"
