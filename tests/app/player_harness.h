@@ -307,17 +307,25 @@ struct PlayerProcess {
         }
         return pid > 0;
     }
-    // True when it ended within the time; its exit code is then in exitCode.
+    // True when it ended within the time (looked at once at least); its exit
+    // code is then in exitCode.
     bool WaitForExit(double seconds) {
         if (exitCode != -999) return true;
-        for (double end = NowSeconds() + seconds; NowSeconds() < end; SleepSeconds(0.02)) {
+        double end = NowSeconds() + seconds;
+        for (;;) {
             int status;
             if (waitpid(pid, &status, WNOHANG) == pid) {
                 exitCode = WIFEXITED(status) ? (int8_t)WEXITSTATUS(status) : -998;
                 return true;
             }
+            if (NowSeconds() >= end) return false;
+            SleepSeconds(0.02);
         }
-        return false;
+    }
+    // Ready for another start once it has ended.
+    void Forget() {
+        pid = -1;
+        exitCode = -999;
     }
     ~PlayerProcess() {
         if (pid > 0 && exitCode == -999) {
