@@ -96,9 +96,16 @@ protected:
     bool StartSecondPlayer(PlayerProcess* player, const std::string& folder, const std::vector<std::string>& args) {
         return player->Start(MAROVEL_PATH, folder, args, env, errorLog);
     }
+    // How the player stands, for a failure message: its exit code, or where a
+    // running player waits (its main thread's stack, when gdb is there).
     std::string Ended(PlayerProcess* player) {
-        return player->WaitForExit(0) ? "the player ended with " + std::to_string(player->exitCode)
-                                      : std::string("the player runs");
+        if (player->WaitForExit(0)) return "the player ended with " + std::to_string(player->exitCode);
+        std::string stack;
+        if (HaveCommand("gdb")) {
+            stack = Shell("gdb -p " + std::to_string(player->pid) +
+                          " -batch -ex 'bt 20' 2>/dev/null | grep '^#'");
+        }
+        return "the player runs\n" + stack;
     }
     // Presses the close button of a window.
     void Close(unsigned long window) {
