@@ -72,3 +72,22 @@ int64_t GetNowMicroseconds(void);
 int WriteSystemReport(void);
 int GetOsCode(void);
 int GetMediaVersionCode(void);
+
+// ---- File dialog ---------------------------------------------------------------
+
+enum { SELECT_FILE_BUFFER_SIZE = 260 };  // bytes of each of SelectFile's two buffers
+
+// Mode 'g' asks for an existing file to open, 's' for a file to save (asking
+// before an existing one is replaced); any other mode returns 0 at once. On a
+// confirmed choice returns 1: the current directory is then the file's folder,
+// title holds the file's name and path its full path (empty when it is longer
+// than the buffer), both in the file system's own bytes. Returns 0 when the user
+// cancelled or the dialog failed; the buffers are then untouched. dialogTitle
+// and filter (display text and pattern pairs, each zero-terminated, one more
+// zero at the end) are Shift-JIS. The owner is not used.
+int SelectFile(void* owner, int mode, char* path, char* title, const char* dialogTitle, const char* filter);
+
+// A file name in the file system's bytes as Shift-JIS text to draw: characters
+// the code page lacks become '?', the text is cut after the last whole character
+// that fits in size-1 bytes. Returns the length written.
+int ConvertFileNameToText(const char* name, char* text, int size);

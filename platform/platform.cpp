@@ -14,4 +14,5 @@ PlatformTables PLATFORM = {
     &CODEC_OPS,
     &SDL2_SCREEN_OPS,
     &FREETYPE_FONT_OPS,
+    &GTK_DIALOG_OPS,
 };

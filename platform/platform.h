@@ -160,6 +160,26 @@ struct PlatformInputOps {
     int (*ReacquirePad)(int index);                       // 0 or -1
 };
 
+// The file dialog: open or save, modal, run to its end inside the call.
+enum { FILE_DIALOG_OPEN = 0, FILE_DIALOG_SAVE = 1 };
+enum { FILE_DIALOG_PATH_SIZE = 4096 };  // bytes for any Linux path and its terminator
+
+struct PlatformFileDialogRequest {
+    int kind;            // FILE_DIALOG_*: open needs an existing file, save asks before overwriting
+    const char* title;   // Shift-JIS
+    // Pairs of display text (Shift-JIS) and pattern, each ending in a zero byte;
+    // one more zero byte ends the block. May be null.
+    const char* filter;
+    int filterIndex;     // the pair selected first, from 0
+};
+
+struct PlatformDialogOps {
+    // 1 with the chosen file's absolute path in path (the file system's own
+    // bytes, terminated within size) when the user confirmed a file; 0 when the
+    // dialog was cancelled; -1 when it could not be shown or the path does not fit.
+    int (*RunFileDialog)(const PlatformFileDialogRequest* request, char* path, int size);
+};
+
 struct PlatformTables {
     const PlatformSystemOps* system;
     const PlatformClockOps* clock;
@@ -169,6 +189,7 @@ struct PlatformTables {
     const struct PlatformCodecOps* codec;
     const struct PlatformScreenOps* screen;
     const struct PlatformFontOps* font;
+    const PlatformDialogOps* dialog;
 };
 
 extern PlatformTables PLATFORM;
@@ -178,11 +199,17 @@ extern const PlatformSystemOps SDL2_SYSTEM_OPS;
 extern const PlatformClockOps SDL2_CLOCK_OPS;
 extern const PlatformWindowOps SDL2_WINDOW_OPS;
 extern const PlatformInputOps SDL2_INPUT_OPS;
+extern const PlatformDialogOps GTK_DIALOG_OPS;
 
 // Text conversion between the library's Shift-JIS and UTF-8 (iconv, CP932).
 // Writes at most size-1 bytes and a terminator; returns the length written.
 int ConvertSjisToUtf8(const char* sjis, char* utf8, int size);
 int ConvertUtf8ToSjis(const char* utf8, char* sjis, int size);
+// A file name (the file system's bytes, UTF-8 on Linux) as Shift-JIS text for
+// showing: each character CP932 lacks, and each byte that is not UTF-8, becomes
+// one '?'; the text ends after the last whole character that fits in size-1
+// bytes. Returns the length written.
+int ConvertFileNameToSjis(const char* name, char* sjis, int size);
 
 // A block written once from start to end asks for huge pages: one page fault
 // per 2 MB rather than per 4 KB. Small blocks are left as they are.

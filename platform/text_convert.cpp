@@ -43,3 +43,56 @@ int ConvertSjisToUtf8(const char* sjis, char* utf8, int size) {
 int ConvertUtf8ToSjis(const char* utf8, char* sjis, int size) {
     return ConvertText("CP932", "UTF-8", utf8, sjis, size);
 }
+
+namespace {
+
+// Length of the UTF-8 character at s (1 to 4), or 0 when s does not start one.
+int Utf8CharLength(const unsigned char* s) {
+    int n = s[0] < 0x80 ? 1 : (s[0] & 0xE0) == 0xC0 ? 2 : (s[0] & 0xF0) == 0xE0 ? 3 : (s[0] & 0xF8) == 0xF0 ? 4 : 0;
+    if (n == 2 && s[0] < 0xC2) return 0;  // overlong
+    if (n == 4 && s[0] > 0xF4) return 0;  // beyond U+10FFFF
+    for (int i = 1; i < n; i++) {
+        if ((s[i] & 0xC0) != 0x80) return 0;
+    }
+    return n;
+}
+
+}  // namespace
+
+int ConvertFileNameToSjis(const char* name, char* sjis, int size) {
+    if (size <= 0) return 0;
+    sjis[0] = '\0';
+    if (name == nullptr) return 0;
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    if (cd == (iconv_t)-1) return 0;
+    const unsigned char* src = (const unsigned char*)name;
+    int length = 0;
+    while (*src != 0) {
+        int n = Utf8CharLength(src);
+        char one[8];
+        size_t oneLength = 1;
+        one[0] = '?';
+        if (n > 0) {
+            // One character at a time, so that one the code page lacks costs one '?'.
+            char* in = (char*)src;
+            size_t inLeft = (size_t)n;
+            char* out = one;
+            size_t outLeft = sizeof one;
+            if (iconv(cd, &in, &inLeft, &out, &outLeft) != (size_t)-1 && inLeft == 0) {
+                oneLength = sizeof one - outLeft;
+            } else {
+                one[0] = '?';
+                oneLength = 1;
+            }
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+        if (oneLength == 0) oneLength = 1, one[0] = '?';
+        if (length + (int)oneLength > size - 1) break;
+        memcpy(sjis + length, one, oneLength);
+        length += (int)oneLength;
+        src += n > 0 ? n : 1;
+    }
+    iconv_close(cd);
+    sjis[length] = '\0';
+    return length;
+}

@@ -217,6 +217,28 @@ const PlatformInputOps FAKE_INPUT_OPS = {
     FakeGetPadDeviceCount, FakeOpenPad, FakeClosePad, FakeReadPad, FakeReacquirePad,
 };
 
+int FakeRunFileDialog(const PlatformFileDialogRequest* request, char* path, int size) {
+    Record("RunFileDialog");
+    FAKE.dialogKind = request->kind;
+    FAKE.dialogTitle = request->title != nullptr ? request->title : "";
+    FAKE.dialogFilter.clear();
+    if (request->filter != nullptr) {
+        const char* end = request->filter;
+        while (end[0] != '\0' || end[1] != '\0') end++;
+        FAKE.dialogFilter.assign(request->filter, (size_t)(end - request->filter) + 2);
+    }
+    FAKE.dialogFilterIndex = request->filterIndex;
+    path[0] = '\0';
+    if (FAKE.dialogResult != 1) return FAKE.dialogResult;
+    if (FAKE.dialogPath.size() >= (size_t)size) return -1;
+    snprintf(path, (size_t)size, "%s", FAKE.dialogPath.c_str());
+    return 1;
+}
+
+const PlatformDialogOps FAKE_DIALOG_OPS = {
+    FakeRunFileDialog,
+};
+
 }  // namespace
 
 void InstallFakePlatform(void) {
@@ -249,6 +271,7 @@ void InstallFakePlatform(void) {
     PLATFORM.clock = &FAKE_CLOCK_OPS;
     PLATFORM.window = &FAKE_WINDOW_OPS;
     PLATFORM.input = &FAKE_INPUT_OPS;
+    PLATFORM.dialog = &FAKE_DIALOG_OPS;
     // No sound output unless the test installs a working fake device: the
     // same on every machine, with or without a sound card.
     InstallFakeSoundDevice();

@@ -64,6 +64,14 @@ struct FakePlatform {
     unsigned char keys[256];
     int padCount;
     FakePad pads[16];
+
+    // File dialog: what the next dialog answers, and what the last one was asked.
+    int dialogResult;              // 1 confirmed, 0 cancelled, -1 failed
+    std::string dialogPath;        // the chosen file's absolute path
+    int dialogKind;
+    std::string dialogTitle;       // Shift-JIS, as passed
+    std::string dialogFilter;      // the whole block, its zero bytes included
+    int dialogFilterIndex;
 };
 
 extern FakePlatform FAKE;

@@ -694,6 +694,11 @@ int AlSetFrequency(int id, uint32_t hz) {
     if (hz != 0 && hz > b->maxStep * AL_SOUND.outputRate) return -1;
     float pitch = hz == 0 ? 1.0f : (float)((double)hz / b->format.samplesPerSecond);
     alGetError();
+    // A program may set the same rate every frame; each set makes the mixer
+    // recompute the source's parameters, so an unchanged one is left alone.
+    float current = 0;
+    alGetSourcef(b->source, AL_PITCH, &current);
+    if (alGetError() == AL_NO_ERROR && current == pitch) return 0;
     alSourcef(b->source, AL_PITCH, pitch);
     return alGetError() == AL_NO_ERROR ? 0 : -1;
 }

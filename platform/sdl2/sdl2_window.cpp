@@ -346,7 +346,10 @@ void Sdl2SetWindowStyle(int windowed) {
 }
 
 void Sdl2RaiseMainWindow(void) {
-    if (W.window != nullptr) SDL_RaiseWindow(W.window);
+    if (W.window == nullptr) return;
+    SDL_RaiseWindow(W.window);
+    // Without a window manager nobody hands the keyboard focus over on raising.
+    SDL_SetWindowInputFocus(W.window);
 }
 
 void Sdl2SetCursorVisible(int visible) {

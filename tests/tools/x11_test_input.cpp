@@ -3,9 +3,12 @@
 //
 //   x11_test_input close <window id>          the close button (WM_DELETE_WINDOW)
 //   x11_test_input key <keycode> down|up      a key of the server's keyboard (XTEST)
+//   x11_test_input capture <window id> <file> the window's pixels as a binary PPM, each
+//                                             channel scaled to 0..255 from the visual's masks
 //
 // Exit code 0 when the request was sent, 1 when it could not be, 2 on bad usage.
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 #include <cstdio>
@@ -31,14 +34,49 @@ int SendKey(Display* display, unsigned int keycode, int down) {
     return XTestFakeKeyEvent(display, keycode, down ? True : False, CurrentTime) != 0 ? 0 : 1;
 }
 
+// One channel of a pixel as 0..255, from its mask (5, 6 or 8 bits wide).
+unsigned Channel(unsigned long pixel, unsigned long mask) {
+    if (mask == 0) return 0;
+    int shift = 0;
+    while (((mask >> shift) & 1) == 0) shift++;
+    unsigned long max = mask >> shift;
+    return (unsigned)(((pixel & mask) >> shift) * 255 / max);
+}
+
+int Capture(Display* display, Window window, const char* path) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, window, &attributes)) return 1;
+    XImage* image = XGetImage(display, window, 0, 0, (unsigned)attributes.width, (unsigned)attributes.height,
+                              AllPlanes, ZPixmap);
+    if (image == nullptr) return 1;
+    FILE* out = fopen(path, "wb");
+    if (out == nullptr) {
+        XDestroyImage(image);
+        return 1;
+    }
+    fprintf(out, "P6\n%d %d\n255\n", image->width, image->height);
+    for (int y = 0; y < image->height; y++) {
+        for (int x = 0; x < image->width; x++) {
+            unsigned long p = XGetPixel(image, x, y);
+            unsigned char rgb[3] = {(unsigned char)Channel(p, image->red_mask), (unsigned char)Channel(p, image->green_mask),
+                                    (unsigned char)Channel(p, image->blue_mask)};
+            fwrite(rgb, 1, 3, out);
+        }
+    }
+    int failed = fclose(out) != 0;
+    XDestroyImage(image);
+    return failed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int close = argc == 3 && strcmp(argv[1], "close") == 0;
     int key = argc == 4 && strcmp(argv[1], "key") == 0 &&
               (strcmp(argv[3], "down") == 0 || strcmp(argv[3], "up") == 0);
-    if (!close && !key) {
-        fprintf(stderr, "usage: x11_test_input close <window id> | key <keycode> down|up\n");
+    int capture = argc == 4 && strcmp(argv[1], "capture") == 0;
+    if (!close && !key && !capture) {
+        fprintf(stderr, "usage: x11_test_input close <window id> | key <keycode> down|up | capture <window id> <file>\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -46,7 +84,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "x11_test_input: no display\n");
         return 1;
     }
-    int result = close ? SendClose(display, (Window)strtoul(argv[2], nullptr, 0))
+    int result = capture ? Capture(display, (Window)strtoul(argv[2], nullptr, 0), argv[3])
+                 : close ? SendClose(display, (Window)strtoul(argv[2], nullptr, 0))
                        : SendKey(display, (unsigned int)strtoul(argv[2], nullptr, 0),
                                  strcmp(argv[3], "down") == 0);
     XSync(display, False);

@@ -1,0 +1,21 @@
+// frequency.cpp: the arrow keys' steps of the playback frequency.
+#include <climits>
+
+#include "app/player.h"
+#include "input/input.h"
+
+namespace {
+
+int RaiseFrequency(int frequency, int step) {
+    return frequency <= INT_MAX - step ? frequency + step : INT_MAX;
+}
+
+}  // namespace
+
+int StepFrequency(int frequency, int padBits) {
+    if (padBits & PAD_UP) frequency = RaiseFrequency(frequency, 100);
+    if ((padBits & PAD_DOWN) && frequency >= 200) frequency -= 100;
+    if (padBits & PAD_RIGHT) frequency = RaiseFrequency(frequency, 50);
+    if ((padBits & PAD_LEFT) && frequency >= 150) frequency -= 50;
+    return frequency;
+}

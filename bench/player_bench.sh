@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# player_bench.sh: the running player beside another command-line player in
+# the same run, on a virtual display of its own, sound going to a null output
+# on both sides (paced in real time, as a sound card would pace them):
+#   - CPU use while a looping WAVE plays: process CPU time over ten seconds,
+#     as a share of one core (goal: no more than mpv --no-video's share);
+#   - start-up time from launch to the file dialog on screen (goal: under 0.7 s),
+#     beside mpv's time from launch to the end of a tenth of a second of play.
+# Installs mpv when it is missing (only this benchmark needs it).
+#
+#   bench/player_bench.sh [seconds measured=10] [start-up runs=5]
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+SECONDS_MEASURED="${1:-10}"
+RUNS="${2:-5}"
+OUT="$ROOT/build-bench-player"
+
+if ! command -v mpv >/dev/null; then
+  SUDO=""
+  if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+  echo "Installing mpv for the comparison" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq >/dev/null
+  $SUDO apt-get install -y -qq --no-install-recommends mpv >/dev/null
+fi
+bash "$ROOT/scripts/deps.sh"
+# MAROVEL=path measures a binary built elsewhere.
+PLAYER="${MAROVEL:-$OUT/app/marovel}"
+if [ -z "${MAROVEL:-}" ]; then
+  bash "$ROOT/scripts/build.sh" "$OUT" -DCMAKE_BUILD_TYPE=Release -DRAVLIN_TESTS=OFF
+fi
+
+WORK="$(mktemp -d)"
+XVFB_PID=""
+cleanup() {
+  jobs -p | xargs -r kill 2>/dev/null || true
+  if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+n=199
+while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n - 1)); done
+Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+XVFB_PID=$!
+export DISPLAY=":$n"
+for _ in $(seq 100); do
+  xdpyinfo >/dev/null 2>&1 && break
+  sleep 0.1
+done
+export GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1
+printf '[general]\ndrivers=null\n' >"$WORK/alsoft.conf"
+export ALSOFT_CONF="$WORK/alsoft.conf"
+
+# Thirty seconds of the sample loop as WAVE, played in a loop by both.
+sox "$ROOT/samples/loop.ogg" -b 16 "$WORK/loop.wav" repeat 3 2>/dev/null
+FILE="$WORK/loop.wav"
+
+# Another program of the library (a test run, say) would make the player a
+# refused second instance: wait until none holds the one-instance claim.
+alone() {
+  while grep -q "@Ravlin-$(id -u)\$" /proc/net/unix; do sleep 0.1; done
+}
+
+TICKS=$(getconf CLK_TCK)
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+
+# CPU share of one core of a process over the measured seconds, after two to settle.
+cpu_share() {
+  local pid=$1
+  sleep 2
+  local a b
+  a=$(cpu_ticks "$pid")
+  sleep "$SECONDS_MEASURED"
+  b=$(cpu_ticks "$pid")
+  awk -v a="$a" -v b="$b" -v t="$TICKS" -v s="$SECONDS_MEASURED" 'BEGIN { printf "%.2f", 100 * (b - a) / t / s }'
+}
+
+alone
+"$PLAYER" "$FILE" 2>/dev/null &
+PLAYER_PID=$!
+PLAYER_CPU=$(cpu_share "$PLAYER_PID")
+kill "$PLAYER_PID"
+wait "$PLAYER_PID" 2>/dev/null || true
+
+mpv --no-video --no-config --really-quiet --ao=null --loop-file=inf "$FILE" &
+MPV_PID=$!
+MPV_CPU=$(cpu_share "$MPV_PID")
+kill "$MPV_PID"
+wait "$MPV_PID" 2>/dev/null || true
+
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+
+# Launch to the dialog's window in the window tree; the mean of the runs.
+startup_total=0
+for _ in $(seq "$RUNS"); do
+  alone
+  start=$(now)
+  (cd "$WORK" && exec "$PLAYER" 2>"$WORK/player-stderr.txt") &
+  pid=$!
+  until xwininfo -root -tree 2>/dev/null | grep -q '"開け"'; do
+    sleep 0.005
+    if ! kill -0 "$pid" 2>/dev/null; then
+      echo "player_bench: the player ended before its dialog" >&2
+      cat "$WORK/player-stderr.txt" >&2
+      exit 1
+    fi
+  done
+  t=$(elapsed "$start" "$(now)")
+  kill "$pid"
+  wait "$pid" 2>/dev/null || true
+  startup_total=$(awk -v a="$startup_total" -v b="$t" 'BEGIN { print a + b }')
+done
+STARTUP=$(awk -v a="$startup_total" -v n="$RUNS" 'BEGIN { printf "%.3f", a / n }')
+
+mpv_total=0
+for _ in $(seq "$RUNS"); do
+  start=$(now)
+  mpv --no-video --no-config --really-quiet --ao=null --length=0.1 "$FILE"
+  t=$(elapsed "$start" "$(now)")
+  mpv_total=$(awk -v a="$mpv_total" -v b="$t" 'BEGIN { print a + b }')
+done
+MPV_STARTUP=$(awk -v a="$mpv_total" -v n="$RUNS" 'BEGIN { printf "%.3f", a / n }')
+
+printf 'CPU while playing (%% of one core, %s s): marovel %s, mpv --no-video %s (goal: marovel <= mpv)\n' \
+  "$SECONDS_MEASURED" "$PLAYER_CPU" "$MPV_CPU"
+printf 'Start-up (mean of %s): marovel to its dialog %s s (goal < 0.7 s); mpv to the end of 0.1 s of play %s s\n' \
+  "$RUNS" "$STARTUP" "$MPV_STARTUP"

@@ -1,0 +1,48 @@
+// file_dialog.cpp: the open and save dialogs as a program asks for them, and
+// file names made ready for showing.
+//
+// After a confirmed choice the current directory is the chosen file's folder
+// and the title buffer holds the bare name, so the program can open the file by
+// that name alone. Names stay in the file system's own bytes: a Shift-JIS copy
+// of a UTF-8 name would open nothing.
+#include <cstdio>
+#include <cstring>
+
+#include "core/core.h"
+#include "platform/platform.h"
+
+int SelectFile(void* owner, int mode, char* path, char* title, const char* dialogTitle, const char* filter) {
+    (void)owner;  // the dialog has no parent window: the main window is not a GTK window
+    if (mode != 'g' && mode != 's') return 0;
+    PlatformFileDialogRequest request = {};
+    request.kind = mode == 's' ? FILE_DIALOG_SAVE : FILE_DIALOG_OPEN;
+    request.title = dialogTitle;
+    request.filter = filter;
+    request.filterIndex = 0;
+    static char chosen[FILE_DIALOG_PATH_SIZE];
+    int answer = PLATFORM.dialog->RunFileDialog(&request, chosen, sizeof chosen);
+    // The dialog took the focus; the main window gets it back.
+    if (GetMainWindowState()->hasWindow) PLATFORM.window->RaiseMainWindow();
+    if (answer != 1 || chosen[0] != '/') return 0;
+
+    const char* slash = strrchr(chosen, '/');
+    static char folder[FILE_DIALOG_PATH_SIZE];
+    size_t folderLength = slash == chosen ? 1 : (size_t)(slash - chosen);  // the root keeps its slash
+    memcpy(folder, chosen, folderLength);
+    folder[folderLength] = '\0';
+    const char* name = slash + 1;
+    if (name[0] == '\0' || strlen(name) >= SELECT_FILE_BUFFER_SIZE) return 0;
+    if (PLATFORM.system->SetCurrentDir(folder) != 0) return 0;
+    // A path longer than the buffer is left empty, never cut into another path.
+    if (strlen(chosen) < SELECT_FILE_BUFFER_SIZE) {
+        snprintf(path, SELECT_FILE_BUFFER_SIZE, "%s", chosen);
+    } else {
+        path[0] = '\0';
+    }
+    snprintf(title, SELECT_FILE_BUFFER_SIZE, "%s", name);
+    return 1;
+}
+
+int ConvertFileNameToText(const char* name, char* text, int size) {
+    return ConvertFileNameToSjis(name, text, size);
+}

@@ -1,0 +1,33 @@
+// The arrow keys' steps of the player's frequency.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "app/player.h"
+#include "input/input.h"
+
+TEST(PlayerFrequency, StepsInOrderWithTheirLowerGuards) {
+    EXPECT_EQ(StepFrequency(44100, 0), 44100);
+    EXPECT_EQ(StepFrequency(44100, PAD_UP), 44200);
+    EXPECT_EQ(StepFrequency(44100, PAD_RIGHT), 44150);
+    // Guards: Down from 200 on, Left from 150 on.
+    EXPECT_EQ(StepFrequency(199, PAD_DOWN), 199);
+    EXPECT_EQ(StepFrequency(200, PAD_DOWN), 100);
+    EXPECT_EQ(StepFrequency(149, PAD_LEFT), 149);
+    EXPECT_EQ(StepFrequency(150, PAD_LEFT), 100);
+    // Each step sees the value the one before left: the +100 lets the -100 pass.
+    EXPECT_EQ(StepFrequency(100, PAD_UP | PAD_DOWN), 100);
+    EXPECT_EQ(StepFrequency(100, PAD_RIGHT | PAD_LEFT), 100);
+    EXPECT_EQ(StepFrequency(150, PAD_DOWN | PAD_RIGHT), 200);
+    EXPECT_EQ(StepFrequency(100, PAD_DOWN | PAD_RIGHT | PAD_LEFT), 100);
+    EXPECT_EQ(StepFrequency(190, PAD_DOWN | PAD_RIGHT), 240);
+    EXPECT_EQ(StepFrequency(140, PAD_LEFT | PAD_UP), 190);
+}
+
+TEST(PlayerFrequency, RisingStopsAtTheLargestInt) {
+    EXPECT_EQ(StepFrequency(INT_MAX - 100, PAD_UP), INT_MAX);
+    EXPECT_EQ(StepFrequency(INT_MAX - 99, PAD_UP), INT_MAX);
+    EXPECT_EQ(StepFrequency(INT_MAX, PAD_UP | PAD_RIGHT), INT_MAX);
+    EXPECT_EQ(StepFrequency(INT_MAX - 30, PAD_RIGHT), INT_MAX);
+    EXPECT_EQ(StepFrequency(INT_MAX, PAD_UP | PAD_DOWN), INT_MAX - 100);
+}
