@@ -139,7 +139,7 @@ void Sdl2CloseKeyboard(void) {}
 int Sdl2ReadKeyboard(uint8_t state[256]) {
     if (SDL_WasInit(SDL_INIT_VIDEO) == 0) return -1;
     // Brings the key state up to date; the events stay queued for the message drain.
-    SDL_PumpEvents();
+    PumpSdl2Events();
     int count = 0;
     const Uint8* keys = SDL_GetKeyboardState(&count);
     int japanese = Sdl2IsJapaneseLayout();

@@ -20,6 +20,11 @@ void* GetSdl2MainWindow(void);
 // DirectInput codes of those keys.
 int MapSdl2ScancodeToDik(int scancode, int japaneseLayout);
 
+// Reads the display connection into SDL's queue and key state, unless that was
+// done less than a millisecond ago: a frame's message drain and key reads share
+// one read (each costs several system calls on X11).
+void PumpSdl2Events(void);
+
 // SDL's id of the main window, 0 when there is none.
 uint32_t GetSdl2MainWindowId(void);
 

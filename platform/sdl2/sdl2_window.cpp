@@ -149,8 +149,10 @@ uint32_t ButtonMessage(uint8_t button, int down) {
 // Moves pending SDL events into the window's message queue while it has room.
 // Key and joystick events are dropped here: their state stays readable from SDL.
 void DrainSdlEvents(void) {
+    PumpSdl2Events();
     SDL_Event event;
-    while (CountPlatformMessages(MESSAGE_QUEUE_WINDOW) < SDL_DRAIN_ROOM && SDL_PollEvent(&event)) {
+    while (CountPlatformMessages(MESSAGE_QUEUE_WINDOW) < SDL_DRAIN_ROOM &&
+           SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1) {
         switch (event.type) {
             case SDL_WINDOWEVENT:
                 TranslateWindowEvent(event.window);
@@ -186,6 +188,14 @@ void DrainSdlEvents(void) {
 }
 
 }  // namespace
+
+void PumpSdl2Events(void) {
+    static uint64_t lastPump = 0;  // performance counter at the last pump, 0 = none yet
+    uint64_t now = SDL_GetPerformanceCounter();
+    if (lastPump != 0 && now - lastPump < SDL_GetPerformanceFrequency() / 1000) return;
+    SDL_PumpEvents();
+    lastPump = now;
+}
 
 uint32_t GetSdl2MainWindowId(void) { return W.windowId; }
 
