@@ -31,12 +31,15 @@ struct PlatformFont {
 
 namespace {
 
-enum { MAX_OPEN_FACES = 16, MAX_FACE_PATH = 1024 };
+// Room for a face per font of the font table and one being made; a face no
+// font uses is closed when its slot is wanted for another file.
+enum { MAX_OPEN_FACES = 24, MAX_FACE_PATH = 1024 };
 
 struct OpenFace {
     char path[MAX_FACE_PATH];
     int index;
     FT_Face face;
+    int users;  // fonts made on this face and not yet deleted
 };
 
 // Shift-JIS code -> Unicode, filled as codes are asked for.
@@ -73,27 +76,46 @@ int StartLibrary(void) {
     return 0;
 }
 
-FT_Face OpenFaceFile(const char* path, int index) {
-    for (int i = 0; i < FREETYPE.faceCount; i++) {
-        if (FREETYPE.faces[i].index == index && strcmp(FREETYPE.faces[i].path, path) == 0) return FREETYPE.faces[i].face;
+// A slot for a new face: an empty one, else one whose face no font uses (closed
+// here); null when every face is in use.
+OpenFace* FreeFaceSlot(void) {
+    if (FREETYPE.faceCount < MAX_OPEN_FACES) return &FREETYPE.faces[FREETYPE.faceCount];
+    for (OpenFace& open : FREETYPE.faces) {
+        if (open.users == 0) {
+            FT_Done_Face(open.face);
+            open.face = nullptr;
+            open.path[0] = '\0';
+            return &open;
+        }
     }
-    if (strlen(path) >= MAX_FACE_PATH || FREETYPE.faceCount == MAX_OPEN_FACES) return nullptr;
+    return nullptr;
+}
+
+OpenFace* OpenFaceFile(const char* path, int index) {
+    for (int i = 0; i < FREETYPE.faceCount; i++) {
+        OpenFace* open = &FREETYPE.faces[i];
+        if (open->face != nullptr && open->index == index && strcmp(open->path, path) == 0) return open;
+    }
+    if (strlen(path) >= MAX_FACE_PATH) return nullptr;
+    OpenFace* slot = FreeFaceSlot();
+    if (slot == nullptr) return nullptr;
     FT_Face face = nullptr;
     if (FT_New_Face(FREETYPE.library, path, index, &face) != 0) return nullptr;
     if (FT_Select_Charmap(face, FT_ENCODING_UNICODE) != 0 || !FT_IS_SCALABLE(face)) {
         FT_Done_Face(face);
         return nullptr;
     }
-    OpenFace* slot = &FREETYPE.faces[FREETYPE.faceCount++];
+    if (slot == &FREETYPE.faces[FREETYPE.faceCount]) FREETYPE.faceCount++;
     strcpy(slot->path, path);
     slot->index = index;
     slot->face = face;
-    return face;
+    slot->users = 0;
+    return slot;
 }
 
 // Japanese is always asked for: a name fontconfig does not know would otherwise
 // match a face without kana.
-FT_Face MatchFace(const char* sjisName, int pixelHeight) {
+OpenFace* MatchFace(const char* sjisName, int pixelHeight) {
     FcPattern* pattern = FcPatternCreate();
     if (!pattern) return nullptr;
     FcPatternAddString(pattern, FC_LANG, (const FcChar8*)"ja");
@@ -112,7 +134,7 @@ FT_Face MatchFace(const char* sjisName, int pixelHeight) {
     if (!match) return nullptr;
     FcChar8* file = nullptr;
     int index = 0;
-    FT_Face face = nullptr;
+    OpenFace* face = nullptr;
     if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
         FcPatternGetInteger(match, FC_INDEX, 0, &index);
         face = OpenFaceFile((const char*)file, index);
@@ -203,8 +225,9 @@ int RenderGlyph(PlatformFont* font, int glyph, FT_Int32 loadFlags, FT_Render_Mod
 
 PlatformFont* FtCreateFont(const char* name, int pixelHeight, int weight) {
     if (pixelHeight <= 0 || StartLibrary() != 0) return nullptr;
-    FT_Face face = MatchFace(name, pixelHeight);
-    if (!face) return nullptr;
+    OpenFace* open = MatchFace(name, pixelHeight);
+    if (!open) return nullptr;
+    FT_Face face = open->face;
     PlatformFont* font = (PlatformFont*)calloc(1, sizeof(PlatformFont));
     if (!font) return nullptr;
     font->face = face;
@@ -219,6 +242,7 @@ PlatformFont* FtCreateFont(const char* name, int pixelHeight, int weight) {
     }
     font->pixelHeight = pixelHeight;
     font->embolden = weight >= 600 && !(face->style_flags & FT_STYLE_FLAG_BOLD);
+    open->users++;
     return font;
 }
 
@@ -226,6 +250,9 @@ void FtDeleteFont(PlatformFont* font) {
     if (!font) return;
     if (FREETYPE.loadedSize == font->size) FREETYPE.loadedSize = nullptr;
     FT_Done_Size(font->size);
+    for (int i = 0; i < FREETYPE.faceCount; i++) {
+        if (FREETYPE.faces[i].face == font->face && FREETYPE.faces[i].users > 0) FREETYPE.faces[i].users--;
+    }
     free(font);
 }
 

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "../sound/signal_measure.h"
+
 namespace harness {
 
 inline void SleepSeconds(double s) { usleep((useconds_t)(s * 1e6)); }
@@ -241,22 +243,6 @@ private:
         return -1;
     }
 };
-
-// Frequency from the rising zero crossings, interpolated; 0 when there are too few.
-inline double MeasureFrequency(const std::vector<float>& x, double rate = 44100) {
-    double first = -1, last = -1;
-    int periods = -1;
-    for (size_t i = 1; i < x.size(); i++) {
-        if (x[i - 1] < 0 && x[i] >= 0) {
-            double t = (i - 1) + x[i - 1] / (x[i - 1] - x[i]);
-            if (first < 0) first = t;
-            last = t;
-            periods++;
-        }
-    }
-    if (periods <= 1) return 0;
-    return periods * rate / (last - first);
-}
 
 inline double Peak(const std::vector<float>& x) {
     double peak = 0;

@@ -127,7 +127,7 @@ protected:
         }
         return WaitForWindow("開け", 20);
     }
-    int HeardFrequency(double seconds) { return FrequencyFromPitch(MeasureFrequency(recording.Last(seconds))); }
+    int HeardFrequency(double seconds) { return FrequencyFromPitch(MeasureFrequency(recording.Last(seconds), 44100)); }
     bool AnyAppLog() const { return !Shell("find " + Quote(dir) + " -name AppLog.txt").empty(); }
 };
 
@@ -217,7 +217,7 @@ TEST_P(PlayerEndToEnd, EnterStopsAndRestartsFromTheStartAndCloseEndsTheWaitAtOnc
     // Played at 44100 Hz, the second tone comes one second after the start.
     double secondTone = 0;
     for (double end = NowSeconds() + 5; NowSeconds() < end && std::fabs(secondTone - 2205) > 5; SleepSeconds(0.05)) {
-        secondTone = MeasureFrequency(recording.Last(0.3));
+        secondTone = MeasureFrequency(recording.Last(0.3), 44100);
     }
     EXPECT_NEAR(secondTone, 2205, 5);
     SleepSeconds(0.3);
@@ -230,7 +230,7 @@ TEST_P(PlayerEndToEnd, EnterStopsAndRestartsFromTheStartAndCloseEndsTheWaitAtOnc
     SleepSeconds(0.6);
     EXPECT_LT(Peak(recording.Last(0.4)), 0.01) << "the restart came before its second";
     SleepSeconds(0.8);
-    EXPECT_NEAR(MeasureFrequency(recording.Last(0.3)), 4410, 5) << "the restart is not from the start";
+    EXPECT_NEAR(MeasureFrequency(recording.Last(0.3), 44100), 4410, 5) << "the restart is not from the start";
 
     // The close button during the second after Enter ends the program well before the second is over.
     Shell("xdotool keydown Return");
