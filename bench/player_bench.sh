@@ -62,18 +62,20 @@ alone() {
   while grep -q "@Ravlin-$(id -u)\$" /proc/net/unix; do sleep 0.1; done
 }
 
-TICKS=$(getconf CLK_TCK)
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+# CPU time of a process in nanoseconds: the scheduler's own count, summed over
+# its threads (the clock-tick counts of /proc/PID/stat are too coarse for a
+# process that uses about 1 % of a core).
+cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ sum += $1 } END { printf "%.0f", sum }'; }
 
 # CPU share of one core of a process over the measured seconds, after two to settle.
 cpu_share() {
   local pid=$1
   sleep 2
   local a b
-  a=$(cpu_ticks "$pid")
+  a=$(cpu_ns "$pid")
   sleep "$SECONDS_MEASURED"
-  b=$(cpu_ticks "$pid")
-  awk -v a="$a" -v b="$b" -v t="$TICKS" -v s="$SECONDS_MEASURED" 'BEGIN { printf "%.2f", 100 * (b - a) / t / s }'
+  b=$(cpu_ns "$pid")
+  awk -v a="$a" -v b="$b" -v s="$SECONDS_MEASURED" 'BEGIN { printf "%.2f", 100 * (b - a) / 1e9 / s }'
 }
 
 alone

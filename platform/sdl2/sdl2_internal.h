@@ -25,6 +25,9 @@ int MapSdl2ScancodeToDik(int scancode, int japaneseLayout);
 // one read (each costs several system calls on X11).
 void PumpSdl2Events(void);
 
+// Number of window events of the main window taken from SDL so far.
+uint32_t GetSdl2WindowEventCount(void);
+
 // SDL's id of the main window, 0 when there is none.
 uint32_t GetSdl2MainWindowId(void);
 

@@ -33,6 +33,12 @@ struct Sdl2ScreenState {
     int modeSet;                 // an emulated full-screen mode is in force
     int modeWidth, modeHeight, modeBits;
     SDL_Palette* palette;
+    // The last frame copied whole into the window surface and sent: a frame
+    // equal to it is not sent again while the server still shows it, that is
+    // until a window event (exposure, move, size, focus) or another surface.
+    SDL_Surface* sentSurface;    // null: nothing sent this way yet
+    SDL_Rect sentRect;           // window-surface pixels
+    uint32_t sentWindowEvents;   // window events counted at that send
 };
 
 Sdl2ScreenState S = {};
@@ -359,6 +365,13 @@ int Sdl2Fill(ScreenSurface* s, const PlatformRect* rect, uint32_t color) {
     return result;
 }
 
+int RowsEqual(const uint8_t* a, int pitchA, const uint8_t* b, int pitchB, size_t length, int rows) {
+    for (int row = 0; row < rows; row++, a += pitchA, b += pitchB) {
+        if (memcmp(a, b, length) != 0) return 0;
+    }
+    return 1;
+}
+
 int Sdl2Blit(ScreenSurface* dst, int dstX, int dstY, ScreenSurface* src, const PlatformRect* srcRect, int useKey) {
     if (dst == nullptr || src == nullptr || src->primary) return -1;
     SDL_Surface* from = Native(src)->surface;
@@ -388,10 +401,18 @@ int Sdl2Blit(ScreenSurface* dst, int dstX, int dstY, ScreenSurface* src, const P
         size_t length = (size_t)sr.w * bytes;
         const uint8_t* in = (const uint8_t*)from->pixels + (size_t)sr.y * from->pitch + (size_t)sr.x * bytes;
         uint8_t* out = (uint8_t*)to->pixels + (size_t)y * to->pitch + (size_t)x * bytes;
+        SDL_Rect touched = {x, y, sr.w, sr.h};
+        int toWindow = dst->primary && Native(dst)->surface == nullptr;
+        if (toWindow && to == S.sentSurface && SDL_RectEquals(&touched, &S.sentRect) &&
+            GetSdl2WindowEventCount() == S.sentWindowEvents && RowsEqual(in, from->pitch, out, to->pitch, length, sr.h)) {
+            return 0;
+        }
         for (int row = 0; row < sr.h; row++, in += from->pitch, out += to->pitch) memmove(out, in, length);
-        if (dst->primary) {
-            SDL_Rect touched = {x, y, sr.w, sr.h};
-            ShowPrimary(dst, &touched);
+        if (dst->primary) ShowPrimary(dst, &touched);
+        if (toWindow) {
+            S.sentSurface = to;
+            S.sentRect = touched;
+            S.sentWindowEvents = GetSdl2WindowEventCount();
         }
         return 0;
     }

@@ -40,6 +40,9 @@ struct Sdl2WindowState {
     // Frame widths last reported by the window manager for a bordered window, pixels.
     int frameLeft, frameTop, frameRight, frameBottom;
     int clientWidth, clientHeight;  // client size last reported by WM_SIZE, pixels
+    // Window events of the main window taken so far (exposure, moves, sizes,
+    // focus): the screen re-sends a frame it would otherwise skip after one.
+    uint32_t windowEvents;
     // Desktop mode last seen, to notice a change.
     int haveDesktop;
     int desktopWidth, desktopHeight, desktopColorBits;
@@ -49,7 +52,7 @@ struct Sdl2WindowState {
     char instanceName[96];
 };
 
-Sdl2WindowState W = {nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, 0, {}};
+Sdl2WindowState W = {nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, 0, {}};
 
 void ReadDesktop(int* width, int* height, int* colorBits, int* ok) {
     SDL_DisplayMode mode;
@@ -109,6 +112,7 @@ int64_t PackWords(int low, int high) {
 
 void TranslateWindowEvent(const SDL_WindowEvent& event) {
     if (W.window == nullptr || event.windowID != W.windowId) return;
+    W.windowEvents++;
     switch (event.event) {
         case SDL_WINDOWEVENT_FOCUS_GAINED:
             Post(WM_ACTIVATEAPP, 1, 0);
@@ -198,6 +202,8 @@ void PumpSdl2Events(void) {
 }
 
 uint32_t GetSdl2MainWindowId(void) { return W.windowId; }
+
+uint32_t GetSdl2WindowEventCount(void) { return W.windowEvents; }
 
 namespace {
 

@@ -145,6 +145,35 @@ TEST_F(Sdl2ScreenTest, WindowShowsTheBackSurface) {
     PresentAndCompare("Marovel screen", 350);
 }
 
+// An unchanged frame is not sent to the display again, but a window that was
+// covered and uncovered gets it again with the next present.
+TEST_F(Sdl2ScreenTest, AnUncoveredWindowShowsItsFrameAgain) {
+    Start(350, "Marovel cover");
+    PresentAndCompare("Marovel cover", 350);
+    std::string id = FindWindow("Marovel cover");
+    ASSERT_EQ(system((std::string(X11_TEST_INPUT) + " cover " + id).c_str()), 0);
+    std::vector<uint8_t> shot;
+    int wrong = 0;
+    for (int tries = 0; tries < 20; tries++) {
+        ASSERT_EQ(ProcessWindowMessages(), 0);
+        ASSERT_EQ(PresentScreen(), 0);
+        shot = CaptureWindow(id, 350, 120);
+        ASSERT_FALSE(shot.empty());
+        wrong = 0;
+        for (int y = 0; y < 120; y++) {
+            for (int x = 0; x < 350; x++) {
+                int r, g, b;
+                PatternColour(x, y, &r, &g, &b);
+                const uint8_t* p = &shot[((size_t)y * 350 + x) * 3];
+                if (abs(p[0] - r) > 8 || abs(p[1] - g) > 8 || abs(p[2] - b) > 8) wrong++;
+            }
+        }
+        if (wrong == 0) break;
+        usleep(50 * 1000);
+    }
+    EXPECT_EQ(wrong, 0) << "the uncovered window was not drawn again";
+}
+
 // 351 pixels at 16 bits are 702 bytes of colour in a longer row.
 TEST_F(Sdl2ScreenTest, OddWidthRowsFollowThePitch) {
     Start(351, "Marovel odd");

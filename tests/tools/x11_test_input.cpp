@@ -5,11 +5,15 @@
 //   x11_test_input key <keycode> down|up      a key of the server's keyboard (XTEST)
 //   x11_test_input capture <window id> <file> the window's pixels as a binary PPM, each
 //                                             channel scaled to 0..255 from the visual's masks
+//   x11_test_input cover <window id>          another window, white, put over it for a
+//                                             moment and taken away (the window is exposed)
 //
 // Exit code 0 when the request was sent, 1 when it could not be, 2 on bad usage.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+
+#include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -68,6 +72,27 @@ int Capture(Display* display, Window window, const char* path) {
     return failed;
 }
 
+int Cover(Display* display, Window window) {
+    XWindowAttributes attributes;
+    Window child;
+    int x, y;
+    if (!XGetWindowAttributes(display, window, &attributes) ||
+        !XTranslateCoordinates(display, window, attributes.root, 0, 0, &x, &y, &child))
+        return 1;
+    XSetWindowAttributes set = {};
+    set.override_redirect = True;
+    set.background_pixel = WhitePixel(display, DefaultScreen(display));
+    Window cover = XCreateWindow(display, attributes.root, x, y, (unsigned)attributes.width, (unsigned)attributes.height,
+                                 0, CopyFromParent, InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &set);
+    XMapRaised(display, cover);
+    XSync(display, False);
+    struct timespec pause = {0, 200 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+    XDestroyWindow(display, cover);
+    XSync(display, False);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,8 +100,9 @@ int main(int argc, char** argv) {
     int key = argc == 4 && strcmp(argv[1], "key") == 0 &&
               (strcmp(argv[3], "down") == 0 || strcmp(argv[3], "up") == 0);
     int capture = argc == 4 && strcmp(argv[1], "capture") == 0;
-    if (!close && !key && !capture) {
-        fprintf(stderr, "usage: x11_test_input close <window id> | key <keycode> down|up | capture <window id> <file>\n");
+    int cover = argc == 3 && strcmp(argv[1], "cover") == 0;
+    if (!close && !key && !capture && !cover) {
+        fprintf(stderr, "usage: x11_test_input close <window id> | key <keycode> down|up | capture <window id> <file> | cover <window id>\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -84,7 +110,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "x11_test_input: no display\n");
         return 1;
     }
-    int result = capture ? Capture(display, (Window)strtoul(argv[2], nullptr, 0), argv[3])
+    int result = cover ? Cover(display, (Window)strtoul(argv[2], nullptr, 0))
+                 : capture ? Capture(display, (Window)strtoul(argv[2], nullptr, 0), argv[3])
                  : close ? SendClose(display, (Window)strtoul(argv[2], nullptr, 0))
                        : SendKey(display, (unsigned int)strtoul(argv[2], nullptr, 0),
                                  strcmp(argv[3], "down") == 0);
