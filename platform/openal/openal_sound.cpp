@@ -182,7 +182,10 @@ int AlCreateDevice(void) {
     AL_SOUND.device = alcOpenDevice(nullptr);
     if (!AL_SOUND.device) return -1;
     AL_SOUND.loopback = 0;
-    ALCint attributes[] = {ALC_HRTF_SOFT, ALC_FALSE, SOURCE_COUNT_ATTRIBUTES, 0};
+    // No output limiter, as on the loopback device: levels are kept within full
+    // scale where sounds are made (mono make-up, folded layouts), and the
+    // limiter's per-sample gain tracking would cost the mixer more than the mix.
+    ALCint attributes[] = {ALC_HRTF_SOFT, ALC_FALSE, ALC_OUTPUT_LIMITER_SOFT, ALC_FALSE, SOURCE_COUNT_ATTRIBUTES, 0};
     if (OpenContext(attributes) != 0) {
         alcCloseDevice(AL_SOUND.device);
         AL_SOUND.device = nullptr;
