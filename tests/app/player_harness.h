@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "../sound/signal_measure.h"
+#include "../tools/shell_tools.h"
 
 namespace harness {
 
@@ -31,18 +32,6 @@ inline double NowSeconds() {
     timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec + t.tv_nsec * 1e-9;
-}
-
-// Output of a shell command, trailing white space removed.
-inline std::string Shell(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[512];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-    return out;
 }
 
 inline std::string Quote(const std::string& s) {

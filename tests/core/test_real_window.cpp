@@ -16,29 +16,9 @@
 #include "core/core.h"
 #include "input/input.h"
 #include "screen/screen.h"
+#include "../tools/shell_tools.h"
 
 namespace {
-
-std::string Shell(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[256];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-    return out;
-}
-
-// First window whose name is title, polling for up to five seconds.
-std::string FindWindow(const std::string& title) {
-    for (int i = 0; i < 50; i++) {
-        std::string ids = Shell("xdotool search --name '^" + title + "$' 2>/dev/null");
-        if (!ids.empty()) return ids.substr(0, ids.find('\n'));
-        usleep(100 * 1000);
-    }
-    return "";
-}
 
 int XwininfoField(const std::string& id, const std::string& field) {
     std::string line = Shell("xwininfo -id " + id + " | grep '" + field + "'");

@@ -19,32 +19,13 @@
 #include "platform/platform.h"
 #include "platform/screen_device.h"
 #include "screen/screen.h"
+#include "../tools/shell_tools.h"
 
 namespace {
 
-std::string Shell(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
-std::string FindWindow(const std::string& title) {
-    for (int i = 0; i < 50; i++) {
-        std::string ids = Shell("xdotool search --name '^" + title + "$' 2>/dev/null");
-        if (!ids.empty()) return ids.substr(0, ids.find('\n'));
-        usleep(100 * 1000);
-    }
-    return "";
-}
-
 // The window's pixels as 8-bit RGB rows, read by the window system's own tools.
 std::vector<uint8_t> CaptureWindow(const std::string& id, int width, int height) {
-    std::string raw = Shell("import -silent -window " + id + " -depth 8 rgb:- 2>/dev/null");
+    std::string raw = ShellOutput("import -silent -window " + id + " -depth 8 rgb:- 2>/dev/null");
     if ((int)raw.size() != width * height * 3) return {};
     return std::vector<uint8_t>(raw.begin(), raw.end());
 }
