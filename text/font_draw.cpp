@@ -50,7 +50,11 @@ void CopyPlain(const Copy& c, P color, int transparent) {
             int n = std::min(8 - (bit & 7), c.width - i);
             // Only the bits of this character's visible pixels: never a byte past them.
             uint8_t bits = (uint8_t)((s[bit >> 3] << (bit & 7)) & (0xFF00 >> n));
-            if (bits == 0 && transparent) {
+            if (transparent) {
+                // Only the set bits, lowest first: glyph ink is sparse.
+                for (unsigned b = bits; b != 0; b &= b - 1) {
+                    d[i + 7 - __builtin_ctz(b)] = color;
+                }
                 i += n;
                 continue;
             }
