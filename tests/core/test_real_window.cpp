@@ -16,7 +16,7 @@
 #include "core/core.h"
 #include "input/input.h"
 #include "screen/screen.h"
-#include "../tools/shell_tools.h"
+#include "../tools/real_library_test.h"
 
 namespace {
 
@@ -26,28 +26,11 @@ int XwininfoField(const std::string& id, const std::string& field) {
     return colon == std::string::npos ? -99999 : atoi(line.c_str() + colon + 1);
 }
 
-class RealWindowTest : public ::testing::Test {
+class RealWindowTest : public RealLibraryTest {
 protected:
-    std::string dir, startDir;
     void SetUp() override {
         if (!getenv("DISPLAY")) GTEST_SKIP() << "no display";
-        char pattern[] = "/tmp/ravlin-real-XXXXXX";
-        dir = mkdtemp(pattern);
-        char cwd[1024];
-        startDir = getcwd(cwd, sizeof cwd) ? cwd : "/";
-        ASSERT_EQ(chdir(dir.c_str()), 0);
-    }
-    void TearDown() override {
-        if (dir.empty()) return;
-        EndLibrary();
-        if (chdir(startDir.c_str()) != 0) ADD_FAILURE();
-        Shell("rm -rf '" + dir + "'");
-    }
-    std::string ReadLog() const {
-        std::ifstream in(dir + "/AppLog.txt", std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
+        EnterWorkDir("/tmp/ravlin-real");
     }
     // Pumps until the pad bits equal want or two seconds pass; returns the last bits.
     int PadBitsSettleTo(int source, int want) {

@@ -19,7 +19,7 @@
 #include "platform/platform.h"
 #include "platform/screen_device.h"
 #include "screen/screen.h"
-#include "../tools/shell_tools.h"
+#include "../tools/real_library_test.h"
 
 namespace {
 
@@ -37,30 +37,14 @@ void PatternColour(int x, int y, int* r, int* g, int* b) {
     *b = ((x / 7 + y / 5) % 2) ? 255 : 0;
 }
 
-class Sdl2ScreenTest : public ::testing::Test {
+class Sdl2ScreenTest : public RealLibraryTest {
 protected:
-    std::string dir, startDir;
     void SetUp() override {
         if (!getenv("DISPLAY")) GTEST_SKIP() << "no display";
-        char pattern[] = "/tmp/ravlin-screen-XXXXXX";
-        dir = mkdtemp(pattern);
-        char cwd[1024];
-        startDir = getcwd(cwd, sizeof cwd) ? cwd : "/";
-        ASSERT_EQ(chdir(dir.c_str()), 0);
+        EnterWorkDir("/tmp/ravlin-screen");
+        if (HasFatalFailure()) return;
         SetLogOutputEnabled(1);
         ChangeWindowMode(1);
-    }
-    void TearDown() override {
-        if (dir.empty()) return;
-        EndLibrary();
-        if (chdir(startDir.c_str()) != 0) ADD_FAILURE();
-        Shell("rm -rf '" + dir + "'");
-    }
-    std::string ReadLog() const {
-        std::ifstream in(dir + "/AppLog.txt", std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
     }
     void Start(int width, const char* title) {
         SetScreenMode(width, 120, 16, 0);
