@@ -39,15 +39,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-n=199
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n - 1)); done
-Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-XVFB_PID=$!
-export DISPLAY=":$n"
-for _ in $(seq 100); do
-  xdpyinfo >/dev/null 2>&1 && break
-  sleep 0.1
-done
+. "$ROOT/scripts/xvfb.sh"
+start_xvfb 1024x768x24
 export GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1
 printf '[general]\ndrivers=null\n' >"$WORK/alsoft.conf"
 export ALSOFT_CONF="$WORK/alsoft.conf"

@@ -8,13 +8,8 @@ if ! command -v Xvfb >/dev/null; then
   echo "Xvfb missing: not run" >&2
   exit 0
 fi
-n=98
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n - 1)); done
-Xvfb ":$n" -screen 0 "1024x768x$depth" -nolisten tcp >/dev/null 2>&1 &
-pid=$!
-trap 'kill "$pid" 2>/dev/null || true' EXIT
-for _ in $(seq 100); do
-  DISPLAY=":$n" xdpyinfo >/dev/null 2>&1 && break
-  sleep 0.1
-done
-DISPLAY=":$n" "$@"
+XVFB_PID=""
+trap 'if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi' EXIT
+. "$(dirname "$0")/../../scripts/xvfb.sh"
+start_xvfb "1024x768x$depth"
+"$@"

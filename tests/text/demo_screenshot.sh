@@ -14,14 +14,10 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+. "$(dirname "$0")/../../scripts/xvfb.sh"
 
 for depth in 24 16; do
-  n=89
-  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n - 1)); done
-  Xvfb ":$n" -screen 0 640x480x$depth -nolisten tcp >/dev/null 2>&1 &
-  XVFB_PID=$!
-  export DISPLAY=":$n"
-  for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  start_xvfb "640x480x$depth"
 
   # One instance per user runs at a time: a refused start (another program of
   # this library running) ends at once and is tried again.
