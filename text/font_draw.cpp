@@ -55,14 +55,9 @@ void CopyPlain(const Copy& c, P color, int transparent) {
                 for (unsigned b = bits; b != 0; b &= b - 1) {
                     d[i + 7 - __builtin_ctz(b)] = color;
                 }
-                i += n;
-                continue;
-            }
-            for (int k = 0; k < n; k++, bits = (uint8_t)(bits << 1)) {
-                if (bits & 0x80) {
-                    d[i + k] = color;
-                } else if (!transparent) {
-                    d[i + k] = 0;
+            } else {
+                for (int k = 0; k < n; k++, bits = (uint8_t)(bits << 1)) {
+                    d[i + k] = (bits & 0x80) ? color : 0;
                 }
             }
             i += n;

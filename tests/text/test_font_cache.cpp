@@ -245,6 +245,18 @@ TEST_F(FakeFontTest, PixelRulesAtEveryDepthStayInsideTheirMemory) {
                     }
                 }
                 EXPECT_EQ(alpha, std::vector<uint8_t>(40 * 24, 0x77));
+                // Opaque: the cells' other pixels become 0 instead of keeping the background.
+                GuardedMemory opaque(40, 24, bits);
+                DrawInto(font.record, opaque, 3, 2, text, color, edge, nullptr, 0);
+                EXPECT_TRUE(opaque.GuardsHold());
+                for (int i = 0; i < 2; i++) {
+                    int w = i == 0 ? 8 : 16;
+                    for (int y = 0; y < 16; y++) {
+                        for (int x = 0; x < w; x++) {
+                            EXPECT_EQ(opaque.Pixel(pens[i] + x, 2 + y), PlainInk(codes[i], x, y) ? color : 0u);
+                        }
+                    }
+                }
             }
             if (type == FONT_SMOOTH) {
                 // Coverage level v becomes v x 16 - 1 in the alpha plane: 16 gives 255, 1 gives 15.
