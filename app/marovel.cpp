@@ -3,6 +3,7 @@
 // its playback frequency while the window shows the state.
 #include <time.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/player.h"
@@ -17,6 +18,22 @@ namespace {
 // Two pairs of display text and pattern, then the closing zero byte.
 const char FILE_FILTER[] = "音楽ファイル(*.*)\0*.*\0all(*.*)\0*.*\0";
 
+const char USAGE[] =
+    "Usage: marovel [OPTION]... [FILE]\n"
+    "Plays a music file (RIFF WAVE, Ogg Vorbis or MP3) in an endless loop; without\n"
+    "FILE, a file dialog asks for one.\n"
+    "\n"
+    "Keys:\n"
+    "  Right, Left   playback frequency +50 Hz, -50 Hz (speed and pitch together)\n"
+    "  Up, Down      playback frequency +100 Hz, -100 Hz (never below 100 Hz)\n"
+    "  Enter         stop; again to play from the start\n"
+    "  Escape        quit (as does closing the window)\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help    show this help and exit\n"
+    "      --version show the version and exit\n"
+    "  --            end of options (for a file whose name starts with '-')\n";
+
 char PATH_BUFFER[SELECT_FILE_BUFFER_SIZE];
 char TITLE_BUFFER[SELECT_FILE_BUFFER_SIZE];
 char DISPLAY_NAME[DISPLAY_NAME_SIZE];
@@ -27,9 +44,63 @@ const char* BareName(const char* path) {
     return slash != nullptr ? slash + 1 : path;
 }
 
+enum { RUN_PLAYER = -1, EXIT_USAGE = 2 };
+
+// Reads the options; RUN_PLAYER to go on (with *file the file named, or null),
+// else the exit code.
+int ReadCommandLine(int argc, char** argv, const char** file) {
+    *file = nullptr;
+    int optionsEnded = 0;
+    for (int i = 1; i < argc; i++) {
+        const char* arg = argv[i];
+        if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
+            if (strcmp(arg, "--") == 0) {
+                optionsEnded = 1;
+            } else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
+                fputs(USAGE, stdout);
+                return 0;
+            } else if (strcmp(arg, "--version") == 0) {
+                printf("Marovel ver0.001a (Ravlin Ver%s)\n", GetLibraryVersion());
+                return 0;
+            } else {
+                fprintf(stderr, "marovel: unknown option \"%s\"\n%s", arg, USAGE);
+                return EXIT_USAGE;
+            }
+            continue;
+        }
+        if (*file != nullptr) {
+            fprintf(stderr, "marovel: one file at a time\n%s", USAGE);
+            return EXIT_USAGE;
+        }
+        *file = arg;
+    }
+    return RUN_PLAYER;
+}
+
+// What stands between the user and the sound, for standard error.
+const char* DescribeLoadError(int error) {
+    switch (error) {
+        case SOUND_LOAD_NO_DEVICE: return "no sound output device could be opened";
+        case SOUND_LOAD_NOT_FOUND: return "no such file";
+        case SOUND_LOAD_NOT_ALLOWED: return "permission denied";
+        case SOUND_LOAD_FOLDER: return "it is a folder, not a file";
+        case SOUND_LOAD_EMPTY: return "the file is empty";
+        case SOUND_LOAD_UNREADABLE: return "the file cannot be read";
+        case SOUND_LOAD_UNKNOWN_FORMAT: return "not a WAVE, Ogg Vorbis or MP3 file";
+        case SOUND_LOAD_DAMAGED: return "the file is damaged, or its encoding cannot be decoded";
+        case SOUND_LOAD_UNSUPPORTED_RATE: return "its sample rate is outside what the sound device can play";
+        case SOUND_LOAD_TOO_LARGE: return "the sound is too large for the sound device";
+        default: return "the sound device refused it";
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const char* fileArgument;
+    int parsed = ReadCommandLine(argc, argv, &fileArgument);
+    if (parsed != RUN_PLAYER) return parsed;
+
     SetScreenMode(350, 120, 16, -1);
     SetWindowTitleText("Marovel ver0.001a");
     SetLogOutputEnabled(0);
@@ -44,22 +115,32 @@ int main(int argc, char** argv) {
     memset(DISPLAY_NAME, 0, sizeof DISPLAY_NAME);
     // The file system's name opens the file; its Shift-JIS copy is drawn.
     const char* fileName;
-    if (argc >= 2) {
-        fileName = argv[1];
+    const char* shownPath;  // the name as the user gave or chose it, for messages
+    if (fileArgument != nullptr) {
+        fileName = shownPath = fileArgument;
         ConvertFileNameToText(BareName(fileName), DISPLAY_NAME, sizeof DISPLAY_NAME);
     } else {
-        if (SelectFile(nullptr, 'g', PATH_BUFFER, TITLE_BUFFER, "開け", FILE_FILTER) != 1) {
-            // Nothing chosen: nothing to play.
+        int chosen = SelectFile(nullptr, 'g', PATH_BUFFER, TITLE_BUFFER, "開け", FILE_FILTER);
+        if (chosen != 1) {
+            // Nothing chosen: nothing to play. A dialog that never opened is a failure.
             EndLibrary();
-            return 0;
+            return chosen == -1 ? 1 : 0;
         }
         fileName = TITLE_BUFFER;
+        shownPath = PATH_BUFFER[0] != '\0' ? PATH_BUFFER : TITLE_BUFFER;
         ConvertFileNameToText(TITLE_BUFFER, DISPLAY_NAME, sizeof DISPLAY_NAME);
     }
 
     DrawText(0, 0, "読み込み中・・・", MakeColor(255, 255, 255), 0);
     PresentScreen();
     int sound = LoadSoundFile(fileName);
+    // A file that does not play is named, with the reason, and the window says so too.
+    const char* notice = nullptr;
+    if (sound == -1) {
+        int error = GetLastSoundLoadError();
+        fprintf(stderr, "marovel: cannot play \"%s\": %s\n", shownPath, DescribeLoadError(error));
+        notice = error == SOUND_LOAD_NO_DEVICE ? "音を出せる装置がないため再生できません" : "このファイルは再生できません";
+    }
     PlaySoundHandle(sound, PLAY_LOOP);
 
     while (ProcessWindowMessages() == 0) {
@@ -77,6 +158,7 @@ int main(int argc, char** argv) {
         SetSoundHandleFrequency(frequency, sound);
         ClearDrawTarget();
         DrawText(0, 20, DISPLAY_NAME, MakeColor(200, 200, 255), 0);
+        if (notice != nullptr) DrawText(0, 40, notice, MakeColor(255, 255, 128), 0);
         DrawLabeledNumber(0, 0, "現在の周波数", frequency, 10, MakeColor(255, 255, 255), 0);
         DrawText(0, 60, "キーボード左右で周波数変更(上下で高速)", MakeColor(255, 200, 200), 0);
         DrawText(0, 80, "エンターキーで停止、再開", MakeColor(255, 200, 200), 0);

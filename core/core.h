@@ -70,6 +70,7 @@ int64_t GetNowMicroseconds(void);
 // ---- System report -----------------------------------------------------------
 
 int WriteSystemReport(void);
+const char* GetLibraryVersion(void);  // the library's version, as "2.06b"
 int GetOsCode(void);
 int GetMediaVersionCode(void);
 
@@ -82,7 +83,9 @@ enum { SELECT_FILE_BUFFER_SIZE = 260 };  // bytes of each of SelectFile's two bu
 // confirmed choice returns 1: the current directory is then the file's folder,
 // title holds the file's name and path its full path (empty when it is longer
 // than the buffer), both in the file system's own bytes. Returns 0 when the user
-// cancelled or the dialog failed; the buffers are then untouched. dialogTitle
+// cancelled (or the main window was closed meanwhile) and -1 when the dialog
+// could not be shown (the platform has said why on standard error); the
+// buffers are then untouched. dialogTitle
 // and filter (display text and pattern pairs, each zero-terminated, one more
 // zero at the end) are Shift-JIS. The owner is not used.
 int SelectFile(void* owner, int mode, char* path, char* title, const char* dialogTitle, const char* filter);

@@ -23,6 +23,8 @@ int SelectFile(void* owner, int mode, char* path, char* title, const char* dialo
     int answer = PLATFORM.dialog->RunFileDialog(&request, chosen, sizeof chosen);
     // The dialog took the focus; the main window gets it back.
     if (GetMainWindowState()->hasWindow) PLATFORM.window->RaiseMainWindow();
+    // A dialog that could not be shown is not a cancel: the caller says so.
+    if (answer == -1) return -1;
     if (answer != 1 || chosen[0] != '/') return 0;
 
     const char* slash = strrchr(chosen, '/');

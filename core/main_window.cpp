@@ -288,6 +288,11 @@ int InitMainWindow(void) {
     WriteLog("ソフトの２重起動検査... ");
     if (PLATFORM.window->IsOtherInstanceRunning(WINDOW_CLASS_NAME)) {
         WriteLog("２重起動されています、ソフトを終了します\n");
+        // The log may be off: the user who started it still hears why nothing opened.
+        char notice[sizeof CONFIG.title + 64];
+        snprintf(notice, sizeof notice, "%s is already running on this display\n",
+                 CONFIG.title[0] != '\0' ? CONFIG.title : WINDOW_CLASS_NAME);
+        PLATFORM.system->WriteDebugOutput(notice);
         PLATFORM.system->ExitProcess(0);
     }
     WriteLog("２重起動はされていませんでした\n");

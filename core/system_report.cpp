@@ -55,12 +55,13 @@ void WriteProcessorSpeed(const PlatformCpuInfo& cpu) {
 }  // namespace
 
 int GetOsCode(void) { return REPORT.osCode; }
+const char* GetLibraryVersion(void) { return "2.06b"; }
 int GetMediaVersionCode(void) { return REPORT.mediaVersionCode; }
 
 int WriteSystemReport(void) {
     WriteLog("システムの情報を出力します\n");
     IncreaseLogIndent();
-    WriteLogFormat("Ravlin Ver%d.%d%d%x", 2, 0, 6, 0xb);
+    WriteLogFormat("Ravlin Ver%s", GetLibraryVersion());
 
     // An operating system the report does not know writes no variant and
     // leaves the code as it was; the kernel release stands as the build text.
@@ -93,6 +94,8 @@ int WriteSystemReport(void) {
         PLATFORM.system->ShowErrorBox("エラー", REPORT.mediaVersionCode == 0
                                                  ? "DirectX がインストールされていないのでここで終了します"
                                                  : "DirectX バージョン 7 以前なのでソフトを起動することが出来ません");
+        // The box names no cause: the platform says what it could not open.
+        if (REPORT.mediaVersionCode == 0) PLATFORM.system->ReportMediaLayerFailure();
         PLATFORM.system->ExitProcess(-1);
     }
     return 0;

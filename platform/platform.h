@@ -66,6 +66,9 @@ struct PlatformSystemOps {
     int (*GetOsRelease)(char* buffer, int size);
     // 1 when the media layer can start (a display can be opened), else 0.
     int (*CanStartMediaLayer)(void);
+    // After CanStartMediaLayer answered 0: one line on standard error saying why
+    // (no display named, or the one named could not be opened).
+    void (*ReportMediaLayerFailure)(void);
     void (*GetMediaLayerVersion)(int* major, int* minor, int* patch);
     int (*StartCom)(void);  // per-thread services; 0 or -1
     void (*EndCom)(void);

@@ -13,6 +13,9 @@ if [ -z "${DISPLAY:-}" ]; then
   . scripts/xvfb.sh
   start_xvfb 1024x768x24
 fi
+# The tests and the tools they run read window titles and file names as UTF-8,
+# whatever the caller's locale (Debian always has C.UTF-8).
+export LC_ALL=C.UTF-8
 export GSETTINGS_BACKEND=memory
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 ctest --test-dir build-test --output-on-failure -j2 --timeout 600

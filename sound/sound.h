@@ -48,3 +48,20 @@ int DeleteSoundHandle(int handle);
 int MakeToneSound(int frequency, int milliseconds);
 
 int LoadSoundFile(const char* path);
+
+// Why the last LoadSoundFile failed (SOUND_LOAD_OK after a load that worked).
+enum {
+    SOUND_LOAD_OK = 0,
+    SOUND_LOAD_NO_DEVICE,         // no sound output device is open
+    SOUND_LOAD_NOT_FOUND,         // no such file
+    SOUND_LOAD_NOT_ALLOWED,       // the file may not be read
+    SOUND_LOAD_FOLDER,            // a folder, not a file
+    SOUND_LOAD_EMPTY,             // the file holds nothing
+    SOUND_LOAD_UNREADABLE,        // reading it failed
+    SOUND_LOAD_UNKNOWN_FORMAT,    // not RIFF WAVE, Ogg Vorbis or MPEG audio
+    SOUND_LOAD_DAMAGED,           // one of those, but it cannot be decoded
+    SOUND_LOAD_UNSUPPORTED_RATE,  // a sample rate the device cannot play
+    SOUND_LOAD_TOO_LARGE,         // more sound than the device can hold
+    SOUND_LOAD_DEVICE_REFUSED,    // the device gave no buffer for it
+};
+int GetLastSoundLoadError(void);

@@ -3,6 +3,9 @@
 // The whole file is decoded to PCM in memory (sound_decode.cpp) and copied into
 // one static device buffer; nothing is streamed. A load that fails gives its
 // table slot back at once.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -13,23 +16,78 @@
 #include "sound/sound_internal.h"
 #include "sound/sound_loader_internal.h"
 
+namespace {
+
+int LAST_LOAD_ERROR = SOUND_LOAD_OK;
+
+int FailLoad(int handle, int error) {
+    if (handle != -1) DeleteSoundHandle(handle);
+    LAST_LOAD_ERROR = error;
+    return -1;
+}
+
+// Why a file could not be opened or read, from errno.
+int OpenError(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return SOUND_LOAD_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+            return SOUND_LOAD_NOT_ALLOWED;
+        case EISDIR:
+            return SOUND_LOAD_FOLDER;
+        default:
+            return SOUND_LOAD_UNREADABLE;
+    }
+}
+
+// Whether the first bytes name one of the formats the decoder knows, so that a
+// file whose decode failed is damaged rather than of another kind.
+int LooksLikeKnownFormat(const uint8_t* head, size_t bytes) {
+    if (bytes >= 4 && (memcmp(head, "RIFF", 4) == 0 || memcmp(head, "OggS", 4) == 0)) return 1;
+    if (bytes >= 3 && memcmp(head, "ID3", 3) == 0) return 1;
+    return bytes >= 2 && head[0] == 0xFF && (head[1] & 0xE0) == 0xE0;  // an MPEG frame's sync
+}
+
+}  // namespace
+
+int GetLastSoundLoadError(void) { return LAST_LOAD_ERROR; }
+
 int LoadSoundFile(const char* path) {
-    if (!IsSoundDeviceOpen()) return -1;
+    if (!IsSoundDeviceOpen()) return FailLoad(-1, SOUND_LOAD_NO_DEVICE);
+    if (path == nullptr) return FailLoad(-1, SOUND_LOAD_NOT_FOUND);
     int handle = AddSoundData();
 
-    FILE* file = path != nullptr ? fopen(path, "rb") : nullptr;
-    if (file == nullptr) {
-        DeleteSoundHandle(handle);
-        return -1;
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) return FailLoad(handle, OpenError(errno));
+    struct stat info;
+    if (fstat(fileno(file), &info) == 0) {
+        int error = S_ISDIR(info.st_mode) ? SOUND_LOAD_FOLDER
+                    : S_ISREG(info.st_mode) && info.st_size == 0 ? SOUND_LOAD_EMPTY
+                                                                   : SOUND_LOAD_OK;
+        if (error != SOUND_LOAD_OK) {
+            fclose(file);
+            return FailLoad(handle, error);
+        }
     }
     SoundDataSource source = {*GetFileStreamOps(), file};
     DecodedSound sound;
     int result = DecodeSoundToPcm(&source, &sound);
-    fclose(file);
     if (result != 0) {
-        DeleteSoundHandle(handle);
-        return -1;
+        // A stream that cannot go back to its start (a pipe) cannot be read
+        // the way the decoder reads.
+        uint8_t head[4] = {};
+        int rewound = fseek(file, 0, SEEK_SET) == 0;
+        size_t got = rewound ? fread(head, 1, sizeof head, file) : 0;
+        int error = !rewound || ferror(file) ? SOUND_LOAD_UNREADABLE
+                    : got == 0               ? SOUND_LOAD_EMPTY
+                    : LooksLikeKnownFormat(head, got) ? SOUND_LOAD_DAMAGED
+                                                      : SOUND_LOAD_UNKNOWN_FORMAT;
+        fclose(file);
+        return FailLoad(handle, error);
     }
+    fclose(file);
 
     // A rate the device cannot give a buffer would end the program there.
     PlatformSoundCaps caps = {};
@@ -37,19 +95,16 @@ int LoadSoundFile(const char* path) {
         (sound.format.samplesPerSecond < caps.minSecondaryRate ||
          sound.format.samplesPerSecond > caps.maxSecondaryRate)) {
         FreeDecodedSound(&sound);
-        DeleteSoundHandle(handle);
-        return -1;
+        return FailLoad(handle, SOUND_LOAD_UNSUPPORTED_RATE);
     }
     // Nor may a sound too large for the device's buffers end it.
     if (PLATFORM.sound->CanHoldBuffer != nullptr && !PLATFORM.sound->CanHoldBuffer(&sound.format, sound.pcmBytes)) {
         FreeDecodedSound(&sound);
-        DeleteSoundHandle(handle);
-        return -1;
+        return FailLoad(handle, SOUND_LOAD_TOO_LARGE);
     }
     if (CreateSoundBuffers(&sound.format, (int)sound.pcmBytes, 1, handle) != 0) {
         FreeDecodedSound(&sound);
-        DeleteSoundHandle(handle);
-        return -1;
+        return FailLoad(handle, SOUND_LOAD_DEVICE_REFUSED);
     }
     int count = GetSoundBufferCount(handle);
     for (int i = 0; i < count; i++) {
@@ -81,5 +136,6 @@ int LoadSoundFile(const char* path) {
         }
     }
     FreeDecodedSound(&sound);
+    LAST_LOAD_ERROR = SOUND_LOAD_OK;
     return handle;
 }

@@ -42,6 +42,7 @@ int FakeGetOsRelease(char* buffer, int size) {
     return 0;
 }
 int FakeCanStartMediaLayer(void) { return FAKE.canStartMediaLayer; }
+void FakeReportMediaLayerFailure(void) { Record("ReportMediaLayerFailure"); }
 void FakeGetMediaLayerVersion(int* major, int* minor, int* patch) {
     *major = 2;
     *minor = 26;
@@ -59,7 +60,7 @@ void FakeExitProcess(int code) {
 
 const PlatformSystemOps FAKE_SYSTEM_OPS = {
     FakeGetCurrentDir, FakeSetCurrentDir, FakeWriteDebugOutput, FakeShowErrorBox,
-    FakeGetMemoryStatus, FakeGetOsRelease, FakeCanStartMediaLayer, FakeGetMediaLayerVersion,
+    FakeGetMemoryStatus, FakeGetOsRelease, FakeCanStartMediaLayer, FakeReportMediaLayerFailure, FakeGetMediaLayerVersion,
     FakeStartCom, FakeEndCom, FakeExitProcess,
 };
 

@@ -1,18 +1,19 @@
 // gtk_dialog.cpp: the file dialog on GTK 3's native file chooser.
 //
-// GtkFileChooserNative shows the desktop's own dialog through its portal where
-// one runs on the session bus (GTK 3 by itself asks the portal only inside a
-// sandbox or with GTK_USE_PORTAL=1, so a running portal with a file chooser sets
-// that before GTK starts), GTK's dialog otherwise. GTK is started on the first call, on its own connection to the
-// display beside SDL's, and runs only inside a call: the dialog's main loop
-// iterates here until the dialog answers, then the dialog is destroyed and its
-// windows are gone before the call returns. While it runs, SDL's connection is
-// pumped now and then, so that the window manager still sees the main window
-// answer (its events wait in SDL's queue for the library's next pump).
+// GtkFileChooserNative picks the dialog as GTK does by default: the desktop
+// portal's inside a sandbox, GTK's own otherwise. GTK is started on the first
+// call, on its own connection to the display beside SDL's, and runs only inside
+// a call: the dialog's main loop iterates here until the dialog answers, then
+// the dialog is destroyed and its windows are gone before the call returns.
+// While it runs, SDL's connection is pumped now and then, so that the window
+// manager still sees the main window answer (its events wait in SDL's queue for
+// the library's next pump), and a close request of the main window ends the
+// dialog as a cancel would.
 #include <SDL.h>
 #include <gtk/gtk.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdlib>
 #include <cstdio>
@@ -20,47 +21,98 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/sdl2/sdl2_internal.h"
 
 namespace {
 
-enum { TEXT_UTF8_SIZE = 1024, PUMP_INTERVAL_MS = 100 };
+enum { TEXT_UTF8_SIZE = 1024, PUMP_INTERVAL_MS = 100, PEEKED_EVENTS = 256 };
 
 struct DialogRun {
     int done;
     int response;
+    int mainWindowClosed;  // the main window was asked to close meanwhile
 };
 
 int GTK_STARTED = 0;  // 1 started, -1 failed for good
 
-// 1 when a desktop portal with a file chooser runs on the session bus now. Only
-// a bus that exists is asked: none is launched for the question, and a portal
-// that would have to be started (and may have no file chooser) is not counted.
-int IsFileChooserPortalRunning(void) {
+// 1 when a session bus can be reached without launching one.
+int HasSessionBus(void) {
+    if (getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr) return 1;
     const char* runtime = getenv("XDG_RUNTIME_DIR");
-    std::string socket = runtime != nullptr ? std::string(runtime) + "/bus" : "";
-    if (getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr && (socket.empty() || access(socket.c_str(), F_OK) != 0)) {
-        return 0;
+    if (runtime == nullptr) return 0;
+    std::string socket = std::string(runtime) + "/bus";
+    return access(socket.c_str(), F_OK) == 0;
+}
+
+// Keeps a file chooser dialog within the work area of the monitor it opens on:
+// its remembered or computed size can exceed a small screen, leaving its
+// buttons out of reach. The dialog sizes itself as it is shown, so the fitting
+// runs once it has settled (from the main loop, not inside its allocation).
+gboolean FitDialogToScreen(gpointer data) {
+    GtkWidget* widget = GTK_WIDGET(data);
+    GdkDisplay* display = gtk_widget_get_display(widget);
+    GdkWindow* gdkWindow = gtk_widget_get_window(widget);
+    GdkMonitor* monitor = gdkWindow != nullptr ? gdk_display_get_monitor_at_window(display, gdkWindow) : nullptr;
+    if (monitor == nullptr) monitor = gdk_display_get_primary_monitor(display);
+    if (monitor == nullptr && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
+    if (monitor != nullptr) {
+        GdkRectangle area;
+        gdk_monitor_get_workarea(monitor, &area);
+        // Room for a window manager's frame around it.
+        int maxWidth = area.width * 9 / 10, maxHeight = area.height * 9 / 10;
+        int width = 0, height = 0;
+        gtk_window_get_size(GTK_WINDOW(widget), &width, &height);
+        if (width > maxWidth || height > maxHeight) {
+            if (width > maxWidth) width = maxWidth;
+            if (height > maxHeight) height = maxHeight;
+            gtk_window_resize(GTK_WINDOW(widget), width, height);
+            gtk_window_move(GTK_WINDOW(widget), area.x + (area.width - width) / 2, area.y + (area.height - height) / 2);
+        }
     }
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    if (bus == nullptr) return 0;
-    GVariant* version = g_dbus_connection_call_sync(
-        bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "org.freedesktop.DBus.Properties",
-        "Get", g_variant_new("(ss)", "org.freedesktop.portal.FileChooser", "version"), G_VARIANT_TYPE("(v)"),
-        G_DBUS_CALL_FLAGS_NO_AUTO_START, 500, nullptr, nullptr);
-    int running = version != nullptr;
-    if (version != nullptr) g_variant_unref(version);
-    g_object_unref(bus);
-    return running;
+    g_object_unref(widget);
+    return G_SOURCE_REMOVE;
+}
+
+void FitDialogWhenMapped(GtkWidget* widget, gpointer) {
+    g_idle_add(FitDialogToScreen, g_object_ref(widget));
+}
+
+// Every file chooser dialog gets the fitting as it is realized.
+gboolean WatchDialogSize(GSignalInvocationHint*, guint, const GValue* values, gpointer) {
+    GObject* object = (GObject*)g_value_get_object(&values[0]);
+    if (GTK_IS_FILE_CHOOSER_DIALOG(object)) {
+        g_signal_connect(object, "map", G_CALLBACK(FitDialogWhenMapped), nullptr);
+    }
+    return TRUE;
 }
 
 int StartGtk(void) {
     if (GTK_STARTED == 0) {
-        if (getenv("GTK_USE_PORTAL") == nullptr && IsFileChooserPortalRunning()) setenv("GTK_USE_PORTAL", "1", 0);
+        // Without a session bus, GTK's settings would try to launch one for
+        // dconf on every dialog and warn each time: keep them in memory.
+        if (!HasSessionBus()) setenv("GSETTINGS_BACKEND", "memory", 0);
         // The process keeps its own locale; the dialog gets the user's only while it runs.
         gtk_disable_setlocale();
         GTK_STARTED = gtk_init_check(nullptr, nullptr) ? 1 : -1;
+        if (GTK_STARTED == 1) {
+            g_signal_add_emission_hook(g_signal_lookup("realize", GTK_TYPE_WIDGET), 0, WatchDialogSize, nullptr,
+                                       nullptr);
+        }
     }
     return GTK_STARTED == 1 ? 0 : -1;
+}
+
+// Why GTK could not start, on standard error: the display it was given.
+void ReportGtkFailure(void) {
+    const char* backend = getenv("GDK_BACKEND");
+    const char* display = getenv("DISPLAY");
+    const char* wayland = getenv("WAYLAND_DISPLAY");
+    fprintf(stderr, "%s: cannot open the file dialog: GTK cannot open the display", program_invocation_short_name);
+    if (backend != nullptr && *backend != '\0') fprintf(stderr, " (GDK_BACKEND=%s)", backend);
+    if (display != nullptr && *display != '\0') fprintf(stderr, " \"%s\"", display);
+    if (wayland != nullptr && *wayland != '\0') fprintf(stderr, " (Wayland \"%s\")", wayland);
+    fputc('\n', stderr);
+    fflush(stderr);
 }
 
 void OnResponse(GtkNativeDialog*, gint response, gpointer data) {
@@ -69,8 +121,25 @@ void OnResponse(GtkNativeDialog*, gint response, gpointer data) {
     run->done = 1;
 }
 
-gboolean PumpSdl(gpointer) {
-    if (SDL_WasInit(SDL_INIT_VIDEO) != 0) SDL_PumpEvents();
+// Pumps SDL's connection and looks, without taking anything from its queue,
+// for a close request of the main window (or of the whole program).
+gboolean PumpSdl(gpointer data) {
+    if (SDL_WasInit(SDL_INIT_VIDEO) == 0) return G_SOURCE_CONTINUE;
+    SDL_PumpEvents();
+    SDL_Event events[PEEKED_EVENTS];
+    int count = SDL_PeepEvents(events, PEEKED_EVENTS, SDL_PEEKEVENT, SDL_QUIT, SDL_WINDOWEVENT);
+    uint32_t main = GetSdl2MainWindowId();
+    for (int i = 0; i < count; i++) {
+        int close = events[i].type == SDL_QUIT ||
+                    (events[i].type == SDL_WINDOWEVENT && events[i].window.event == SDL_WINDOWEVENT_CLOSE &&
+                     main != 0 && events[i].window.windowID == main);
+        if (close) {
+            DialogRun* run = (DialogRun*)data;
+            run->mainWindowClosed = 1;
+            run->done = 1;
+            break;
+        }
+    }
     return G_SOURCE_CONTINUE;
 }
 
@@ -120,6 +189,7 @@ int GtkRunFileDialog(const PlatformFileDialogRequest* request, char* path, int s
     setlocale(LC_ALL, "");
     if (StartGtk() != 0) {
         setlocale(LC_ALL, savedLocale.c_str());
+        ReportGtkFailure();
         return -1;
     }
     int save = request->kind == FILE_DIALOG_SAVE;
@@ -137,20 +207,24 @@ int GtkRunFileDialog(const PlatformFileDialogRequest* request, char* path, int s
     g_free(here);
     AddFilters(chooser, request->filter, request->filterIndex);
 
-    DialogRun run = {0, GTK_RESPONSE_NONE};
+    DialogRun run = {0, GTK_RESPONSE_NONE, 0};
     g_signal_connect(native, "response", G_CALLBACK(OnResponse), &run);
-    guint pump = g_timeout_add(PUMP_INTERVAL_MS, PumpSdl, nullptr);
+    guint pump = g_timeout_add(PUMP_INTERVAL_MS, PumpSdl, &run);
     gtk_native_dialog_show(GTK_NATIVE_DIALOG(native));
     while (!run.done) g_main_context_iteration(nullptr, TRUE);
     g_source_remove(pump);
 
     int result = 0;
-    if (run.response == GTK_RESPONSE_ACCEPT) {
+    if (run.mainWindowClosed) {
+        gtk_native_dialog_hide(GTK_NATIVE_DIALOG(native));
+    } else if (run.response == GTK_RESPONSE_ACCEPT) {
         char* chosen = gtk_file_chooser_get_filename(chooser);
-        result = -1;
         if (chosen != nullptr && strlen(chosen) < (size_t)size) {
             snprintf(path, (size_t)size, "%s", chosen);
             result = 1;
+        } else {
+            fprintf(stderr, "%s: the chosen file's path is too long\n", program_invocation_short_name);
+            result = -1;
         }
         g_free(chosen);
     }

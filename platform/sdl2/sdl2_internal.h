@@ -31,6 +31,10 @@ uint32_t GetSdl2WindowEventCount(void);
 // SDL's id of the main window, 0 when there is none.
 uint32_t GetSdl2MainWindowId(void);
 
+// The name of the one-instance claim of a window class for this user, this
+// program and this display (DISPLAY without its screen number). Length as snprintf.
+int FormatSdl2InstanceName(const char* className, char* name, int size);
+
 // Number of SDL scancodes (the size of SDL's key-state array).
 int GetSdl2ScancodeCount(void);
 // SDL scancode of a key name as SDL spells it ("Right", "Keypad 6"); 0 if unknown.

@@ -132,6 +132,20 @@ int Sdl2CanStartMediaLayer(void) {
     return 1;
 }
 
+void Sdl2ReportMediaLayerFailure(void) {
+    const char* display = getenv("DISPLAY");
+    const char* wayland = getenv("WAYLAND_DISPLAY");
+    if (display != nullptr && *display != '\0') {
+        fprintf(stderr, "%s: cannot open the X display \"%s\"\n", program_invocation_short_name, display);
+    } else if (wayland != nullptr && *wayland != '\0') {
+        fprintf(stderr, "%s: cannot open the Wayland display \"%s\" (and DISPLAY is not set)\n",
+                program_invocation_short_name, wayland);
+    } else {
+        fprintf(stderr, "%s: no display to open: DISPLAY is not set\n", program_invocation_short_name);
+    }
+    fflush(stderr);
+}
+
 void Sdl2GetMediaLayerVersion(int* major, int* minor, int* patch) {
     SDL_version version;
     SDL_GetVersion(&version);
@@ -215,12 +229,18 @@ int StartSdl2Video(uint32_t flags) {
     // Only drivers that put a window on a screen. Left to itself SDL ends its
     // search with the offscreen driver, which always starts, and the gate would
     // pass on a machine without a display. SDL_VIDEODRIVER still decides.
-    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "x11,wayland", SDL_HINT_DEFAULT);
+    // Of those, only the ones whose display is named: a Wayland client library
+    // asked without one complains on standard error.
+    const char* display = getenv("DISPLAY");
+    const char* wayland = getenv("WAYLAND_DISPLAY");
+    int hasX = display != nullptr && *display != '\0';
+    int hasWayland = wayland != nullptr && *wayland != '\0';
+    const char* drivers = hasWayland ? (hasX ? "x11,wayland" : "wayland") : "x11";
+    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, drivers, SDL_HINT_DEFAULT);
     // An X server refuses a few percent of connections made right after
     // another client left (EAGAIN, ECONNRESET): a display that is there gets
     // a few more tries.
-    const char* display = getenv("DISPLAY");
-    int tries = display != nullptr && *display != '\0' ? VIDEO_START_TRIES : 1;
+    int tries = hasX ? VIDEO_START_TRIES : 1;
     for (int i = 0; i < tries; i++) {
         if (i > 0) Sdl2Sleep(VIDEO_RETRY_PAUSE_MS);
         if (SDL_InitSubSystem(flags) == 0) return 0;
@@ -230,7 +250,7 @@ int StartSdl2Video(uint32_t flags) {
 
 const PlatformSystemOps SDL2_SYSTEM_OPS = {
     Sdl2GetCurrentDir, Sdl2SetCurrentDir, Sdl2WriteDebugOutput, Sdl2ShowErrorBox,
-    Sdl2GetMemoryStatus, Sdl2GetOsRelease, Sdl2CanStartMediaLayer, Sdl2GetMediaLayerVersion,
+    Sdl2GetMemoryStatus, Sdl2GetOsRelease, Sdl2CanStartMediaLayer, Sdl2ReportMediaLayerFailure, Sdl2GetMediaLayerVersion,
     Sdl2StartCom, Sdl2EndCom, Sdl2ExitProcess,
 };
 

@@ -9,8 +9,9 @@
 // reported last for the main window.
 //
 // The single-instance claim is an abstract-namespace Unix socket named after
-// the class and the user: the kernel drops it when the process ends, however
-// it ends.
+// the class, the user, the program and the display: the kernel drops it when
+// the process ends, however it ends. Other programs of the library, and the
+// same program on another display, do not stand in each other's way.
 #include <SDL.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -209,6 +210,49 @@ namespace {
 
 // ---- Operations ----
 
+// The running program's file name (without its folder), as the kernel knows it.
+void ReadProgramName(char* name, size_t size) {
+    char path[4096];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) {
+        snprintf(name, size, "%s", program_invocation_short_name);
+        return;
+    }
+    path[length] = '\0';
+    const char* slash = strrchr(path, '/');
+    const char* base = slash != nullptr ? slash + 1 : path;
+    size_t n = strlen(base) < size - 1 ? strlen(base) : size - 1;  // a long name is cut
+    memcpy(name, base, n);
+    name[n] = '\0';
+}
+
+// The display the window will open on, without its screen number (":1.0" and
+// ":1" are one display); Wayland's socket name when there is no X display.
+void ReadDisplayName(char* name, size_t size) {
+    const char* display = getenv("DISPLAY");
+    if (display != nullptr && *display != '\0') {
+        snprintf(name, size, "%s", display);
+        char* colon = strrchr(name, ':');
+        char* dot = colon != nullptr ? strchr(colon, '.') : nullptr;
+        if (dot != nullptr) *dot = '\0';
+        return;
+    }
+    const char* wayland = getenv("WAYLAND_DISPLAY");
+    snprintf(name, size, "wayland:%s", wayland != nullptr ? wayland : "");
+}
+
+}  // namespace
+
+int FormatSdl2InstanceName(const char* className, char* name, int size) {
+    char program[40], display[48];
+    ReadProgramName(program, sizeof program);
+    ReadDisplayName(display, sizeof display);
+    return snprintf(name, (size_t)size, "%s-%u-%s-%s", className != nullptr ? className : "", (unsigned)getuid(),
+                    program, display);
+}
+
+namespace {
+
 int Sdl2IsOtherInstanceRunning(const char* className) {
     if (className == nullptr) className = "";
     pid_t self = getpid();
@@ -225,8 +269,7 @@ int Sdl2IsOtherInstanceRunning(const char* className) {
     memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
     // Abstract namespace: the name starts with a zero byte and is not a file.
-    int length = snprintf(address.sun_path + 1, sizeof address.sun_path - 1, "%s-%u", className,
-                          (unsigned)getuid());
+    int length = FormatSdl2InstanceName(className, address.sun_path + 1, (int)sizeof address.sun_path - 1);
     if (length > (int)sizeof address.sun_path - 2) length = (int)sizeof address.sun_path - 2;
     socklen_t size = (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + length);
     if (bind(fd, (struct sockaddr*)&address, size) != 0) {

@@ -239,27 +239,6 @@ inline double Peak(const std::vector<float>& x) {
     return peak;
 }
 
-// Whether some process holds the library's one-instance claim (an abstract
-// socket named after the window class and the user).
-inline bool IsInstanceClaimed() {
-    std::ifstream sockets("/proc/net/unix");
-    std::string line, name = "@Ravlin-" + std::to_string(getuid());
-    while (std::getline(sockets, line)) {
-        size_t at = line.find(name);
-        if (at != std::string::npos && at + name.size() == line.size()) return true;
-    }
-    return false;
-}
-
-// Waits until no other program of the library runs (other test programs on the
-// same machine and user would make the player a refused second instance).
-inline bool WaitUntilNoInstance(double seconds) {
-    for (double end = NowSeconds() + seconds; NowSeconds() < end; SleepSeconds(0.1)) {
-        if (!IsInstanceClaimed()) return true;
-    }
-    return false;
-}
-
 // The player's process, started in its own folder with its own environment.
 struct PlayerProcess {
     pid_t pid = -1;

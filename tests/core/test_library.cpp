@@ -184,7 +184,7 @@ TEST_F(LibraryTest, MissingMediaLayerShowsTheMessageAndEnds) {
     EXPECT_NE(log.find("\tＤｉｒｅｃｔＸ　Ver0\r\n"), std::string::npos);
     EXPECT_EQ(log.find("ＣＯＭの初期化"), std::string::npos);
     std::string calls = ReadFile(CALL_DUMP_PATH);
-    EXPECT_NE(calls.find("ShowErrorBox\nExitProcess\n"), std::string::npos);
+    EXPECT_NE(calls.find("ShowErrorBox\nReportMediaLayerFailure\nExitProcess\n"), std::string::npos);
     EXPECT_EQ(calls.find("CreateMainWindow"), std::string::npos);
     EXPECT_NE(calls.find("box:エラー|DirectX がインストールされていないのでここで終了します\n"), std::string::npos);
 }

@@ -4,10 +4,17 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+
+// The window system's tools read and print window titles in the locale's
+// encoding: every tool a test runs gets one UTF-8 locale, whatever the caller's
+// (Debian always has C.UTF-8).
+inline const bool SHELL_TOOLS_LOCALE_SET = (setenv("LC_ALL", "C.UTF-8", 1), true);
 
 // Standard output of a shell command, whole (binary output included).
 inline std::string ShellOutput(const std::string& command) {
+    (void)SHELL_TOOLS_LOCALE_SET;
     std::string out;
     FILE* p = popen(command.c_str(), "r");
     if (!p) return out;
