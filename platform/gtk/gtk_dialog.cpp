@@ -37,9 +37,10 @@ int GTK_STARTED = 0;  // 1 started, -1 failed for good
 
 // 1 when a session bus can be reached without launching one.
 int HasSessionBus(void) {
-    if (getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr) return 1;
+    const char* address = getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address != nullptr && *address != '\0') return 1;
     const char* runtime = getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr) return 0;
+    if (runtime == nullptr || *runtime == '\0') return 0;
     std::string socket = std::string(runtime) + "/bus";
     return access(socket.c_str(), F_OK) == 0;
 }

@@ -95,9 +95,11 @@ struct WindowInfo {
     int width = 0, height = 0;
 };
 
-inline std::vector<WindowInfo> FindWindows(const std::string& title) {
+// On the test's display, or on the one named.
+inline std::vector<WindowInfo> FindWindows(const std::string& title, const std::string& display = "") {
     std::vector<WindowInfo> found;
-    std::istringstream tree(Shell("xwininfo -root -tree 2>/dev/null"));
+    std::string on = display.empty() ? "" : "DISPLAY=" + display + " ";
+    std::istringstream tree(Shell(on + "xwininfo -root -tree 2>/dev/null"));
     std::string line;
     std::string key = "\"" + title + "\":";
     while (std::getline(tree, line)) {
@@ -112,9 +114,9 @@ inline std::vector<WindowInfo> FindWindows(const std::string& title) {
     return found;
 }
 
-inline WindowInfo WaitForWindow(const std::string& title, double seconds) {
+inline WindowInfo WaitForWindow(const std::string& title, double seconds, const std::string& display = "") {
     for (double end = NowSeconds() + seconds; NowSeconds() < end; SleepSeconds(0.05)) {
-        std::vector<WindowInfo> w = FindWindows(title);
+        std::vector<WindowInfo> w = FindWindows(title, display);
         if (!w.empty()) return w[0];
     }
     return WindowInfo{};
@@ -249,7 +251,14 @@ struct PlayerProcess {
         pid = fork();
         if (pid == 0) {
             if (chdir(folder.c_str()) != 0) _exit(126);
-            for (const std::string& e : env) putenv(strdup(e.c_str()));
+            // NAME=VALUE sets a variable, a bare NAME takes it away.
+            for (const std::string& e : env) {
+                if (e.find('=') == std::string::npos) {
+                    unsetenv(e.c_str());
+                } else {
+                    putenv(strdup(e.c_str()));
+                }
+            }
             int err = open(errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             if (err >= 0) dup2(err, 2);
             std::vector<char*> argv;

@@ -84,8 +84,30 @@ protected:
         }
         return WindowInfo{};
     }
-    bool StartSecondPlayer(PlayerProcess* player, const std::string& folder, const std::vector<std::string>& args) {
-        return player->Start(MAROVEL_PATH, folder, args, env, errorLog);
+    // Standard error of a player started with StartOtherPlayer: its own file.
+    std::string OtherErrors(const std::string& name) const { return dir + "/" + name + "-stderr.txt"; }
+    bool StartOtherPlayer(PlayerProcess* player, const std::string& name, const std::string& folder,
+                          const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {}) {
+        std::vector<std::string> all = env;
+        all.insert(all.end(), extraEnv.begin(), extraEnv.end());
+        return player->Start(MAROVEL_PATH, folder, args, all, OtherErrors(name));
+    }
+    std::string Errors(const std::string& path) const { return ShellOutput("cat " + Quote(path) + " 2>/dev/null"); }
+    // Waits up to five seconds for the file to hold something; its contents.
+    std::string WaitForErrors(const std::string& path) {
+        for (double end = NowSeconds() + 5; NowSeconds() < end; SleepSeconds(0.05)) {
+            if (!Errors(path).empty()) break;
+        }
+        SleepSeconds(0.2);  // the rest of the line
+        return Errors(path);
+    }
+    // The window's empty row between the name and the help lines (y = 40), as a picture.
+    std::string NoticeRow(unsigned long window, const std::string& name) {
+        std::string shot = Shot(name + "_full");
+        std::string row = Shot(name);
+        if (!Screenshot(X11_TOOL, window, shot)) return "";
+        Shell("convert " + Quote(shot) + " -crop 350x20+0+40 +repage " + Quote("png24:" + row));
+        return row;
     }
     // How the player stands, for a failure message: its exit code, or where a
     // running player waits (its main thread's stack, when gdb is there).
@@ -238,17 +260,36 @@ TEST_P(PlayerEndToEnd, EnterStopsAndRestartsFromTheStartAndCloseEndsTheWaitAtOnc
     EXPECT_FALSE(AnyAppLog());
 }
 
-TEST_P(PlayerEndToEnd, SecondInstanceAndCancelledDialogEndWithZero) {
+TEST_P(PlayerEndToEnd, SecondStartOnTheDisplaySaysWhyAnotherDisplayRunsItsOwnAndACancelEndsWithZero) {
     WriteTone(dir + "/tone.wav");
     PlayerProcess first;
     WindowInfo main = StartPlayer(&first, dir, {"tone.wav"});
     ASSERT_NE(main.id, 0u) << Ended(&first);
 
+    // A second start on the same display ends with 0, opens nothing, and says why.
     PlayerProcess second;
-    ASSERT_TRUE(StartSecondPlayer(&second, dir, {"tone.wav"}));
+    ASSERT_TRUE(StartOtherPlayer(&second, "second", dir, {"tone.wav"}));
     ASSERT_TRUE(second.WaitForExit(20));
     EXPECT_EQ(second.exitCode, 0);
     EXPECT_EQ(FindWindows(TITLE).size(), 1u);
+    EXPECT_EQ(Errors(OtherErrors("second")), "Marovel ver0.001a is already running on this display\n");
+
+    // A player on another display is a player of its own.
+    VirtualDisplay other;
+    ASSERT_TRUE(other.Start(GetParam())) << "no second virtual display";
+    PlayerProcess elsewhere;
+    ASSERT_TRUE(StartOtherPlayer(&elsewhere, "elsewhere", dir, {"tone.wav"}, {"DISPLAY=" + other.name}));
+    WindowInfo otherMain = WaitForWindow(TITLE, 20, other.name);
+    EXPECT_NE(otherMain.id, 0u) << "refused on another display: " << Ended(&elsewhere) << "\n"
+                                << Errors(OtherErrors("elsewhere"));
+    EXPECT_EQ(FindWindows(TITLE).size(), 1u);
+    SleepSeconds(1.5);  // started up and playing: a close during start-up is another matter
+    char id[32];
+    snprintf(id, sizeof id, "0x%lx", otherMain.id);
+    Shell("DISPLAY=" + other.name + " " + X11_TOOL + " close " + id);
+    ASSERT_TRUE(elsewhere.WaitForExit(10));
+    EXPECT_EQ(elsewhere.exitCode, 0) << Errors(OtherErrors("elsewhere"));
+
     Shell("xdotool windowfocus --sync " + std::to_string(main.id));
     HoldKey("Escape", 0.2);
     ASSERT_TRUE(first.WaitForExit(10));
@@ -271,6 +312,97 @@ TEST_P(PlayerEndToEnd, SecondInstanceAndCancelledDialogEndWithZero) {
     EXPECT_EQ(cancelled.exitCode, 0);
     EXPECT_TRUE(FindWindows(TITLE).empty());
     EXPECT_FALSE(AnyAppLog());
+}
+
+// The dialog as a user on a bare 1024 x 768 server without a session bus meets
+// it: within the screen, no settings warnings, gone with the main window; and a
+// dialog that cannot open is a failure, not a cancel.
+TEST_P(PlayerEndToEnd, DialogFitsTheScreenEndsWithTheMainWindowAndAFailedOneEndsWithOne) {
+    std::vector<std::string> noBus = {"GSETTINGS_BACKEND", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"};
+    PlayerProcess player;
+    ASSERT_TRUE(StartOtherPlayer(&player, "dialog", dir, {}, noBus));
+    WindowInfo main = WaitForWindow(TITLE, 20);
+    ASSERT_NE(main.id, 0u) << Ended(&player);
+    WindowInfo dialog = WaitForDialog(main);
+    ASSERT_NE(dialog.id, 0u) << Ended(&player);
+    SleepSeconds(1);  // settled
+    char id[32];
+    snprintf(id, sizeof id, "0x%lx", dialog.id);
+    std::string geometry = Shell(std::string("xwininfo -id ") + id + " | awk '/Absolute upper-left X:|Absolute upper-left Y:|Width:|Height:/ { printf \"%s \", $NF }'");
+    int x = -1, y = -1, width = 0, height = 0;
+    ASSERT_EQ(sscanf(geometry.c_str(), "%d %d %d %d", &x, &y, &width, &height), 4) << geometry;
+    EXPECT_GE(x, 0);
+    EXPECT_GE(y, 0);
+    EXPECT_LE(x + width, 1024) << geometry;
+    EXPECT_LE(y + height, 768) << geometry;
+
+    // The close button of the main window takes the dialog with it.
+    Close(main.id);
+    ASSERT_TRUE(player.WaitForExit(10)) << "the dialog held the player";
+    EXPECT_EQ(player.exitCode, 0);
+    EXPECT_TRUE(FindWindows("開け").empty());
+    EXPECT_EQ(Errors(OtherErrors("dialog")), "") << "nothing to say to the user";
+
+    PlayerProcess failed;
+    ASSERT_TRUE(StartOtherPlayer(&failed, "failed", dir, {}, {"GDK_BACKEND=wayland"}));
+    ASSERT_TRUE(failed.WaitForExit(20));
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_NE(Errors(OtherErrors("failed")).find("marovel: cannot open the file dialog: "), std::string::npos)
+        << Errors(OtherErrors("failed"));
+}
+
+// Each file that cannot be played is named on standard error with its reason,
+// and the window says so in its empty row; a good file (here one whose name
+// looks like an option) leaves both quiet.
+TEST_P(PlayerEndToEnd, UnplayableFilesAreNamedWithTheirReasonAndAGoodOneIsQuiet) {
+    ASSERT_EQ(mkdir((dir + "/フォルダ.wav").c_str(), 0755), 0);
+    std::ofstream(dir + "/empty.wav").close();
+    std::ofstream(dir + "/text.mp3") << "not music at all\n";
+    std::ofstream(dir + "/damaged.wav") << "RIFF\x24\0\0\0WAVEfmt \x10";
+    struct Case {
+        const char* file;
+        const char* reason;
+    } cases[] = {
+        {"missing.ogg", "no such file"},
+        {"フォルダ.wav", "it is a folder, not a file"},
+        {"empty.wav", "the file is empty"},
+        {"text.mp3", "not a WAVE, Ogg Vorbis or MP3 file"},
+        {"damaged.wav", "the file is damaged, or its encoding cannot be decoded"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        PlayerProcess player;
+        ASSERT_TRUE(StartOtherPlayer(&player, c.file, dir, {c.file}));
+        WindowInfo main = WaitForWindow(TITLE, 20);
+        ASSERT_NE(main.id, 0u) << Ended(&player);
+        EXPECT_EQ(WaitForErrors(OtherErrors(c.file)),
+                  std::string("marovel: cannot play \"") + c.file + "\": " + c.reason + "\n");
+        if (&c == &cases[0]) {
+            std::string row = NoticeRow(main.id, "notice");
+            std::string reference = std::string(PLAYER_REFERENCE_DIR) + "/notice_" + std::to_string(GetParam()) + ".png";
+            if (getenv("RAVLIN_UPDATE_REFERENCES") != nullptr) Shell("cp " + Quote(row) + " " + Quote(reference));
+            EXPECT_EQ(DifferingPixels(reference, row), 0) << "the notice row differs from " << reference;
+        }
+        Close(main.id);
+        ASSERT_TRUE(player.WaitForExit(10));
+        EXPECT_EQ(player.exitCode, 0);
+    }
+
+    WriteTone(dir + "/-tone.wav");
+    PlayerProcess good;
+    ASSERT_TRUE(StartOtherPlayer(&good, "good", dir, {"--", "-tone.wav"}));
+    WindowInfo main = WaitForWindow(TITLE, 20);
+    ASSERT_NE(main.id, 0u) << Ended(&good);
+    for (double end = NowSeconds() + 5; NowSeconds() < end && Peak(recording.Last(0.3)) < 0.1; SleepSeconds(0.05)) {
+    }
+    EXPECT_GT(Peak(recording.Last(0.3)), 0.1) << "the file named after -- is not heard";
+    SleepSeconds(0.3);
+    std::string row = NoticeRow(main.id, "quiet");
+    EXPECT_EQ(Shell("convert " + Quote(row) + " -format '%[fx:maxima]' info:"), "0") << "the notice row is not empty";
+    EXPECT_EQ(Errors(OtherErrors("good")), "");
+    Close(main.id);
+    ASSERT_TRUE(good.WaitForExit(10));
+    EXPECT_EQ(good.exitCode, 0);
 }
 
 TEST_P(PlayerEndToEnd, LoadingNoticeThenAnUnloadableFileStillRuns) {
@@ -301,6 +433,43 @@ TEST_P(PlayerEndToEnd, LoadingNoticeThenAnUnloadableFileStillRuns) {
     ASSERT_TRUE(player.WaitForExit(10));
     EXPECT_EQ(player.exitCode, 0);
     EXPECT_FALSE(AnyAppLog());
+}
+
+// The command line, without a display: help and version on standard output
+// with 0, an unknown option or a second file the usage on standard error with 2.
+TEST(PlayerCommandLine, HelpVersionAndMistakes) {
+    auto run = [](const std::string& args, const std::string& streams) {
+        return ShellOutput("env -u DISPLAY -u WAYLAND_DISPLAY " MAROVEL_PATH " " + args + " " + streams +
+                           "; echo \"exit=$?\"");
+    };
+    for (const char* help : {"--help", "-h"}) {
+        std::string out = run(help, "2>/dev/null");
+        EXPECT_EQ(out.find("Usage: marovel [OPTION]... [FILE]\n"), 0u) << out;
+        for (const char* key : {"Right, Left", "Up, Down", "Enter", "Escape", "--version", "--  "}) {
+            EXPECT_NE(out.find(key), std::string::npos) << help << " does not mention " << key;
+        }
+        EXPECT_NE(out.find("\nexit=0\n"), std::string::npos) << out;
+    }
+    std::string version = run("--version", "2>/dev/null");
+    EXPECT_EQ(version.find("Marovel ver0.001a (Ravlin Ver"), 0u) << version;
+    EXPECT_NE(version.find("\nexit=0\n"), std::string::npos) << version;
+
+    for (const char* wrong : {"--bogus", "-x", "one.ogg two.ogg"}) {
+        std::string err = run(wrong, "2>&1 >/dev/null");
+        EXPECT_NE(err.find("Usage: marovel"), std::string::npos) << wrong << ": " << err;
+        EXPECT_NE(err.find("\nexit=2\n"), std::string::npos) << wrong << ": " << err;
+    }
+    EXPECT_NE(run("--bogus", "2>&1 >/dev/null").find("marovel: unknown option \"--bogus\"\n"), std::string::npos);
+}
+
+// Without a display the specified message stands, and the real cause follows it.
+TEST(PlayerCommandLine, NoDisplayNamesTheCause) {
+    std::string none = ShellOutput("env -u DISPLAY -u WAYLAND_DISPLAY " MAROVEL_PATH " x.ogg 2>&1 >/dev/null; echo \"exit=$?\"");
+    EXPECT_NE(none.find("DirectX がインストールされていないのでここで終了します\nmarovel: no display to open: DISPLAY is not set\n"),
+              std::string::npos) << none;
+    EXPECT_NE(none.find("exit=255"), std::string::npos) << none;
+    std::string bad = ShellOutput("env -u WAYLAND_DISPLAY DISPLAY=:-1 " MAROVEL_PATH " x.ogg 2>&1 >/dev/null");
+    EXPECT_NE(bad.find("marovel: cannot open the X display \":-1\"\n"), std::string::npos) << bad;
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, PlayerEndToEnd, ::testing::Values(24, 16),
