@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "core/core.h"
+#include "library/library.h"
 #include "core_test_support.h"
 
 namespace {

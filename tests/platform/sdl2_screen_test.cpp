@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/core.h"
+#include "library/library.h"
 #include "platform/platform.h"
 #include "platform/screen_device.h"
 #include "screen/screen.h"
