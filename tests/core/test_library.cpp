@@ -112,6 +112,25 @@ TEST_F(LibraryTest, ExitWithErrorRunsTheSameStepsAndEndsWithMinusOne) {
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
 }
 
+// A fatal error raised by the fatal exit's own shut-down ends the process at
+// once: both messages logged, the closing line once, no second shut-down.
+TEST_F(LibraryTest, FatalErrorDuringTheFatalExitEndsAtOnce) {
+    EXPECT_EXIT(
+        {
+            if (InitLibrary() == 0) {
+                CoreHooks hooks = *GetCoreHooks();
+                hooks.ShutDown = [] { ExitWithError("二つ目のエラー"); };
+                SetCoreHooks(&hooks);
+                ExitWithError("一つ目のエラー");
+            }
+        },
+        ::testing::ExitedWithCode(255), "");
+    std::string log = ReadLog();
+    std::string tail = "一つ目のエラー\r\n二つ目のエラー\r\nソフトをエラー終了します";
+    ASSERT_GE(log.size(), tail.size());
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+}
+
 TEST_F(LibraryTest, UserCloseBeforeEndLibrarySkipsTheCloseStep) {
     ASSERT_EQ(InitLibrary(), 0);
     QueueFakeMessage(WM_CLOSE, 0, 0);
