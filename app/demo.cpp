@@ -1,6 +1,7 @@
 // demo.cpp: starts the library with the player's settings and shows the
 // player's status screen until Escape or the close button.
 #include "core/core.h"
+#include "library/library.h"
 #include "input/input.h"
 #include "screen/screen.h"
 #include "sound/sound.h"

@@ -8,6 +8,7 @@
 
 #include "app/player.h"
 #include "core/core.h"
+#include "library/library.h"
 #include "input/input.h"
 #include "screen/screen.h"
 #include "sound/sound.h"

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "core/core.h"
+#include "library/library.h"
 #include "platform/sdl2/sdl2_internal.h"
 #include "screen/screen.h"
 

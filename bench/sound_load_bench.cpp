@@ -23,6 +23,7 @@
 #include <cstring>
 
 #include "core/core.h"
+#include "library/library.h"
 #include "platform/codec.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/fake_sound.h"

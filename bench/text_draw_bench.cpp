@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/core.h"
+#include "library/library.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/fake_screen.h"
 #include "platform/font_engine.h"

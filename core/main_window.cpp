@@ -3,15 +3,16 @@
 //
 // While the window is inactive the pump holds its caller, sleeping 1 ms per
 // pass, which pauses the whole program in the background.
+//
+// The screen's size belongs to the screen and is read through the hooks every
+// time; the desktop's size is kept here, in the window's record, and follows
+// each display change.
 #include <cstdio>
 #include <cstring>
 
 #include "core/core.h"
 #include "core/core_internal.h"
 #include "platform/platform.h"
-#include "input/input.h"
-#include "screen/screen.h"
-#include "text/text.h"
 
 namespace {
 
@@ -21,7 +22,6 @@ struct WindowState {
     MainWindowState pub;
     int modeChangeInProgress;
     int modeChangeDone;
-    int screenWidth, screenHeight;  // client size, pixels
     int surfacesLost;               // full screen went to the background
 };
 
@@ -50,17 +50,26 @@ void StoreClientRect(void) {
     WINDOW.pub.clientBottom = client.bottom;
 }
 
+void ScreenSize(int* width, int* height) { GetCoreHooks()->GetScreenSize(width, height); }
+
+void ReadDesktop(void) {
+    PLATFORM.window->GetDesktopMode(&WINDOW.pub.desktopWidth, &WINDOW.pub.desktopHeight,
+                                    &WINDOW.pub.desktopColorBits);
+}
+
 // The window rectangle for the windowed style: the client area grown by the
 // frame with a menu bar allowed for and a 3-pixel margin, centred on the desktop.
 PlatformRect ComputeWindowedRect(void) {
-    PlatformRect rect = {0, 0, WINDOW.screenWidth, WINDOW.screenHeight};
+    int screenWidth, screenHeight;
+    ScreenSize(&screenWidth, &screenHeight);
+    PlatformRect rect = {0, 0, screenWidth, screenHeight};
     PLATFORM.window->AdjustWindowRect(&rect, 1, 1);
     rect.left -= FRAME_MARGIN;
     rect.top -= FRAME_MARGIN;
     rect.right += FRAME_MARGIN;
     rect.bottom += FRAME_MARGIN;
-    int dx = (WINDOW.pub.desktopWidth - WINDOW.screenWidth) / 2;
-    int dy = (WINDOW.pub.desktopHeight - WINDOW.screenHeight) / 2;
+    int dx = (WINDOW.pub.desktopWidth - screenWidth) / 2;
+    int dy = (WINDOW.pub.desktopHeight - screenHeight) / 2;
     rect.left += dx;
     rect.right += dx;
     rect.top += dy;
@@ -74,8 +83,10 @@ void FitWindowToScreen(void) {
     PlatformRect window, client;
     if (PLATFORM.window->GetWindowRect(&window) != 0) return;
     if (PLATFORM.window->GetClientRect(&client) != 0) return;
-    int width = (window.right - window.left) - (client.right - client.left) + WINDOW.screenWidth;
-    int height = (window.bottom - window.top) - (client.bottom - client.top) + WINDOW.screenHeight;
+    int screenWidth, screenHeight;
+    ScreenSize(&screenWidth, &screenHeight);
+    int width = (window.right - window.left) - (client.right - client.left) + screenWidth;
+    int height = (window.bottom - window.top) - (client.bottom - client.top) + screenHeight;
     PlatformRect fitted = {window.left, window.top, window.left + width, window.top + height};
     PLATFORM.window->MoveMainWindow(&fitted);
 }
@@ -91,11 +102,7 @@ void FitAndApplyStyleOnce(void) {
 int WindowProcedure(uint32_t message, int64_t wParam, int64_t lParam);
 
 // The device, surfaces, images and fonts made again; input starts again on its next query.
-void RebuildAfterDeviceLoss(void) {
-    RebuildScreenDevice();
-    RecreateAllFonts();  // and then the graphs' restore callback
-    EndInput();
-}
+void RebuildAfterDeviceLoss(void) { GetCoreHooks()->RebuildAfterDeviceLoss(); }
 
 void HandleActivate(int64_t wParam) {
     WINDOW.pub.active = (int)(wParam & 0xFFFF);
@@ -105,7 +112,7 @@ void HandleActivate(int64_t wParam) {
             RebuildAfterDeviceLoss();
             WINDOW.surfacesLost = 0;
         }
-    } else if (HasGraphRestoreCallback()) {
+    } else if (GetCoreHooks()->CanRestoreGraphs()) {
         WINDOW.surfacesLost = 1;
     } else {
         WriteLog("復元関数が登録されていないため終了します\n");
@@ -126,15 +133,22 @@ void HandleDisplayChange(int64_t wParam, int64_t lParam) {
     int bits = (int)wParam;
     int width = (int)(lParam & 0xFFFF);
     int height = (int)((lParam >> 16) & 0xFFFF);
-    const ScreenSettings* screen = GetScreenSettings();
-    if (width == WINDOW.screenWidth && height == WINDOW.screenHeight && bits == screen->colorBits) {
+    // The desktop is what the message says from now on: presenting, the draw
+    // area and the window's placement are cut to it.
+    WINDOW.pub.desktopWidth = width;
+    WINDOW.pub.desktopHeight = height;
+    WINDOW.pub.desktopColorBits = bits;
+    int screenWidth, screenHeight;
+    ScreenSize(&screenWidth, &screenHeight);
+    int screenBits = GetCoreHooks()->GetScreenColorBits();
+    if (width == screenWidth && height == screenHeight && bits == screenBits) {
         WINDOW.modeChangeDone = 1;
         return;
     }
     // The screen follows the new desktop when it still fits and its depth can be
     // kept; the restore routine is always installed (the default one from start-up).
-    int canRebuild = HasGraphRestoreCallback() && bits != 24 && (bits == screen->colorBits || bits != 8) &&
-                     WINDOW.screenWidth <= width && WINDOW.screenHeight <= height;
+    int canRebuild = GetCoreHooks()->CanRestoreGraphs() && bits != 24 && (bits == screenBits || bits != 8) &&
+                     screenWidth <= width && screenHeight <= height;
     if (canRebuild) {
         RebuildAfterDeviceLoss();
         WINDOW.modeChangeDone = 1;
@@ -168,7 +182,7 @@ int WindowProcedure(uint32_t message, int64_t wParam, int64_t lParam) {
             WINDOW.pub.clientTop = y;
             WINDOW.pub.clientRight = x + width;
             WINDOW.pub.clientBottom = y + height;
-            FollowWindowMove();
+            GetCoreHooks()->FollowWindowMove();
         }
         return 0;
     case WM_SIZE:
@@ -228,7 +242,7 @@ int ChangeWindowMode(int flag) {
     WINDOW.modeChangeInProgress = 1;
     WINDOW.modeChangeDone = 0;
     ApplyWindowStyle();
-    int result = ApplyScreenMode(-1, -1, -1, 1, -1);
+    int result = GetCoreHooks()->ApplyWindowMode();
     // The display's change message ends the wait. A mode change that leaves the
     // desktop as it was sends none, so the wait is bounded as the start-up's is.
     uint32_t start = PLATFORM.clock->GetMilliseconds();
@@ -241,11 +255,12 @@ int ChangeWindowMode(int flag) {
 
 int ApplyWindowStyle(void) {
     if (!WINDOW.pub.hasWindow) return 0;
-    // A mode change may have given the screen another size.
-    WINDOW.screenWidth = GetScreenSettings()->width;
-    WINDOW.screenHeight = GetScreenSettings()->height;
+    int screenWidth, screenHeight;
+    ScreenSize(&screenWidth, &screenHeight);
     if (CONFIG.windowed) {
         WriteLog("ウインドウスタイルをウインドウモード用に変更します... ");
+        // Full screen may have hidden a change of the desktop.
+        ReadDesktop();
         PLATFORM.window->SetWindowStyle(1);
         PlatformRect rect = ComputeWindowedRect();
         PLATFORM.window->MoveMainWindow(&rect);
@@ -264,8 +279,8 @@ int ApplyWindowStyle(void) {
         PLATFORM.window->SetWindowStyle(0);
         WINDOW.pub.clientLeft = 0;
         WINDOW.pub.clientTop = 0;
-        WINDOW.pub.clientRight = WINDOW.screenWidth;
-        WINDOW.pub.clientBottom = WINDOW.screenHeight;
+        WINDOW.pub.clientRight = screenWidth;
+        WINDOW.pub.clientBottom = screenHeight;
         if (WINDOW.pub.cursorShown) {
             WINDOW.pub.cursorShown = 0;
             PLATFORM.window->SetCursorVisible(0);
@@ -301,10 +316,9 @@ int InitMainWindow(void) {
     PLATFORM.system->GetMemoryStatus(&total, &available);
     WriteLogFormat("メモリ総量:%.2fMB  空きメモリ領域:%.2fMB ", total / 1048576.0, available / 1048576.0);
 
-    PLATFORM.window->GetDesktopMode(&WINDOW.pub.desktopWidth, &WINDOW.pub.desktopHeight,
-                                    &WINDOW.pub.desktopColorBits);
-    WINDOW.screenWidth = GetScreenSettings()->width;
-    WINDOW.screenHeight = GetScreenSettings()->height;
+    ReadDesktop();
+    int screenWidth, screenHeight;
+    ScreenSize(&screenWidth, &screenHeight);
     WriteLog("ソフトの実行優先レベルを上げました\n");
 
     WriteLog("ウインドウクラスを登録します... ");
@@ -324,7 +338,7 @@ int InitMainWindow(void) {
     } else {
         WriteLog("フルスクリーンモード用のウインドウを作成します\n");
         WINDOW.pub.cursorShown = 0;
-        rect = PlatformRect{0, 0, WINDOW.screenWidth, WINDOW.screenHeight};
+        rect = PlatformRect{0, 0, screenWidth, screenHeight};
     }
     if (PLATFORM.window->CreateMainWindow(CONFIG.title, CONFIG.windowed, &rect) != 0) {
         WriteLog("ウインドウの作成に失敗しました\n");
@@ -352,6 +366,16 @@ int InitMainWindow(void) {
     while (PLATFORM.clock->GetMilliseconds() - start < WINDOW_SETTLE_MS) ProcessWindowMessages();
 
     FitAndApplyStyleOnce();  // the windowed style stores the fitted client rectangle
+    return 0;
+}
+
+int WaitForActiveWindow(void) {
+    if (WINDOW.pub.active) return 0;
+    while (!WINDOW.pub.active) {
+        if (ProcessWindowMessages() != 0) return -1;
+    }
+    // Back from the background: what was lost meanwhile is restored.
+    GetCoreHooks()->Reactivated();
     return 0;
 }
 

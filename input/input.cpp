@@ -8,7 +8,6 @@
 
 #include "core/core.h"
 #include "platform/platform.h"
-#include "screen/screen.h"
 
 namespace {
 
@@ -172,7 +171,7 @@ int IsKeyDown(int scanCode) {
     }
     // A program ending while in the background reads no keys: they were
     // pressed for another window.
-    if (WaitWhileInactive() != 0) return 0;
+    if (WaitForActiveWindow() != 0) return 0;
     if (scanCode < 0 || scanCode > 255) return 0;
     uint8_t state[256];
     if (ReadKeyboardState(state) != 0) return 0;
@@ -180,7 +179,7 @@ int IsKeyDown(int scanCode) {
 }
 
 int GetPadInput(int inputSource) {
-    if (WaitWhileInactive() != 0) return 0;
+    if (WaitForActiveWindow() != 0) return 0;
     if (!INPUT.started) {
         if (GetMainWindowState()->closePosted) return 0;
         return InitInput();

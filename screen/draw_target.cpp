@@ -21,9 +21,17 @@ ScreenRect Intersect(const ScreenRect& a, const ScreenRect& b) {
 
 int IsEmpty(const ScreenRect& r) { return r.right <= r.left || r.bottom <= r.top; }
 
+// The client area where the window system has it now. The primary's pixels land
+// there even before the window's move message is handled.
 ScreenRect ClientRect(void) {
     const MainWindowState* w = GetMainWindowState();
-    return ScreenRect{w->clientLeft, w->clientTop, w->clientLeft + ScreenWidth(), w->clientTop + ScreenHeight()};
+    int left = w->clientLeft, top = w->clientTop;
+    PlatformRect now;
+    if (w->hasWindow && PLATFORM.window->GetClientRect(&now) == 0) {
+        left = now.left;
+        top = now.top;
+    }
+    return ScreenRect{left, top, left + ScreenWidth(), top + ScreenHeight()};
 }
 
 ScreenRect DesktopRect(void) {
@@ -111,14 +119,11 @@ int SetDrawBlendState(int mode, int param) {
     return 0;
 }
 
+// Back in front, the window's Reactivated hook restores what the device lost
+// meanwhile (RestoreAllGraphs).
 int WaitWhileInactive(void) {
-    if (SCREEN.shuttingDown || GetMainWindowState()->active) return 0;
-    while (!GetMainWindowState()->active) {
-        if (ProcessWindowMessages() != 0) return -1;
-    }
-    // Back from the background: what the device lost meanwhile is restored.
-    if (DRAW.graphManagementStarted) RestoreAllGraphs();
-    return 0;
+    if (SCREEN.shuttingDown) return 0;
+    return WaitForActiveWindow();
 }
 
 int SetDrawTarget(int id) {
@@ -311,8 +316,8 @@ int LockScreenSurface(ScreenSurface* s, uint8_t** pixels, int* pitch, ScreenRect
     uint8_t* start = memory;
     if (s->primary && IsWindowed()) {
         // The window's memory, placed on the desktop and cut to it.
-        const MainWindowState* w = GetMainWindowState();
-        ScreenRect window = {w->clientLeft, w->clientTop, w->clientLeft + width, w->clientTop + height};
+        ScreenRect client = ClientRect();
+        ScreenRect window = {client.left, client.top, client.left + width, client.top + height};
         v = Intersect(window, DesktopRect());
         if (IsEmpty(v)) {
             PLATFORM.screen->Unlock(s);

@@ -11,7 +11,6 @@
 #include "core/core.h"
 #include "platform/platform.h"
 #include "screen/screen_internal.h"
-#include "text/text.h"
 
 namespace {
 
@@ -362,6 +361,12 @@ int GetGraphSize(int handle, int* width, int* height) {
 int RestoreAllGraphs(void) {
     if (!DRAW.graphManagementStarted) return 0;
     RestoreLostMainSurfaces();
+    // Images outside any graph (the fonts' work images among them) lose their
+    // surfaces too; a shared surface is asked once per image, which is harmless.
+    for (int i = 0; i < TABLES.imageHighWater; i++) {
+        ScreenSurface* s = TABLES.images[i] != nullptr ? TABLES.images[i]->surface : nullptr;
+        if (s != nullptr && PLATFORM.screen->IsSurfaceLost(s)) PLATFORM.screen->RestoreSurface(s);
+    }
     for (int slot = 0; slot < TABLES.graphHighWater; slot++) {
         if (TABLES.graphs[slot] != nullptr) RestoreGraph(GRAPH_HANDLE_BASE + slot);
     }
@@ -408,7 +413,7 @@ int StartGraphManagement(void) {
     DRAW.pub.target = SCREEN_BACK;
     SetDrawTarget(SCREEN_FRONT);
     SetDrawArea(0, 0, DRAW.pub.targetWidth, DRAW.pub.targetHeight);
-    StartFontSystem();
+    if (FONT_HOOKS.StartFonts != nullptr) FONT_HOOKS.StartFonts();
     DecreaseLogIndent();
     WriteLog("グラフィック管理系の初期化は正常に終了しました\n");
     return 0;
@@ -418,9 +423,9 @@ int EndGraphManagement(void) {
     if (!DRAW.graphManagementStarted) return 0;
     WaitWhileInactive();
     DeleteAllGraphs(0);
-    // The fonts go with graphics management; the default font is made once more and released.
-    StartFontSystem();
-    ReleaseFontHandle(GetDefaultFontHandle());
+    // The fonts go with graphics management. Nothing is made on the way out: a
+    // failure to make it would end the program from inside its own shut-down.
+    if (FONT_HOOKS.EndFonts != nullptr) FONT_HOOKS.EndFonts();
     DRAW.graphManagementStarted = 0;
     WriteLog("グラフィック管理系の終了処理は正常に終了しました\n");
     return 0;
@@ -471,6 +476,8 @@ int RecreateDisplayDevice(void) {
     }
     // The desktop may have changed depth: colours and surfaces follow the new format.
     TakeDisplayFormat();
+    // At 8 bits the images take the palette that exists when they are made.
+    RecreateScreenPalette();
     ClearSurfaceGroupFlags();
     for (int i = 0; i < MAX_IMAGES; i++) {
         ImageRecord* image = TABLES.images[i];

@@ -3,7 +3,7 @@
 // screen mode changes.
 //
 // The first block is what programs call; the rest is used inside the library
-// (core/ for start-up and the window's rebuilds, text/ for drawing).
+// (library/ for start-up and the window's rebuilds, text/ for drawing).
 #pragma once
 
 #include <cstdint>
@@ -59,7 +59,10 @@ struct ScreenSettings {
     int colorBits;       // 0 replaced by 16
     int refreshRate;     // Hz, 0 = the device's own
 };
-const ScreenSettings* GetScreenSettings(void);
+// The settings in force, zeros replaced by the defaults: a copy.
+ScreenSettings GetScreenSettings(void);
+int ScreenWidth(void);    // pixels
+int ScreenHeight(void);   // pixels
 
 int InitScreen(void);   // 0, or -1 when the device exists already
 int EndScreen(void);    // always 0
@@ -117,3 +120,18 @@ void RunGraphRestoreCallback(void);
 int RebuildScreenDevice(void);
 // The main window moved: the front surface's origin and the draw area follow.
 int FollowWindowMove(void);
+
+// What the screen asks of the fonts above it, registered by the library's
+// start-up. Null entries do nothing.
+struct SavedFont {
+    int saved;           // 1 when a default font was there to keep
+    char name[256];
+    int size, thickness;
+};
+struct ScreenFontHooks {
+    void (*StartFonts)(void);                // graphics management starts: the default font made
+    void (*EndFonts)(void);                  // it ends: every font released, nothing made
+    void (*SaveDefaultFont)(SavedFont* keep);        // before a mode change
+    void (*RestoreFonts)(const SavedFont* keep);     // after it
+};
+void SetScreenFontHooks(const ScreenFontHooks* hooks);  // copied

@@ -45,6 +45,7 @@ struct DrawTargetState {
 extern DrawTargetState DRAW;
 
 // screen_setup.cpp
+extern ScreenFontHooks FONT_HOOKS;
 int CreateDisplayDevice(void);
 int CreateMainSurfaces(void);
 int ReleaseMainSurfaces(void);
@@ -57,8 +58,6 @@ void ReleaseScreenClipper(void);
 void CreateScreenClipper(const char* fatalMessage);
 int SetDeviceScreenMode(int width, int height, int bits, int windowed);
 void TakeDisplayFormat(void);
-int ScreenWidth(void);
-int ScreenHeight(void);
 int IsWindowed(void);
 void BuildMultiplyTable(void);
 

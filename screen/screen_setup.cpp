@@ -9,7 +9,6 @@
 #include "core/core.h"
 #include "platform/platform.h"
 #include "screen/screen_internal.h"
-#include "text/text.h"
 
 ScreenDevice SCREEN = {};
 
@@ -20,9 +19,6 @@ namespace {
 enum { DEFAULT_WIDTH = 640, DEFAULT_HEIGHT = 480, DEFAULT_COLOR_BITS = 16, FULL_SCREEN_SETTLE_MS = 1000 };
 enum { SMALL_VIDEO_MEMORY = 0x800000 };
 
-ScreenSettings EFFECTIVE = {};
-
-int LOG_FONT_HANDLE = -1;  // font of the on-screen log
 
 // Blending table of the drawing routines: entry (i, j) = i * j / 256.
 uint32_t MULTIPLY_TABLE[256][256];
@@ -78,12 +74,16 @@ int SameSettings(const ScreenSettings& a, const ScreenSettings& b) {
 
 // ---- Settings ------------------------------------------------------------------
 
-const ScreenSettings* GetScreenSettings(void) {
-    EFFECTIVE = SCREEN.settings;
-    if (EFFECTIVE.width == 0) EFFECTIVE.width = DEFAULT_WIDTH;
-    if (EFFECTIVE.height == 0) EFFECTIVE.height = DEFAULT_HEIGHT;
-    if (EFFECTIVE.colorBits == 0) EFFECTIVE.colorBits = DEFAULT_COLOR_BITS;
-    return &EFFECTIVE;
+ScreenFontHooks FONT_HOOKS = {};
+
+void SetScreenFontHooks(const ScreenFontHooks* hooks) { FONT_HOOKS = hooks != nullptr ? *hooks : ScreenFontHooks{}; }
+
+ScreenSettings GetScreenSettings(void) {
+    ScreenSettings effective = SCREEN.settings;
+    if (effective.width == 0) effective.width = DEFAULT_WIDTH;
+    if (effective.height == 0) effective.height = DEFAULT_HEIGHT;
+    if (effective.colorBits == 0) effective.colorBits = DEFAULT_COLOR_BITS;
+    return effective;
 }
 
 int ScreenWidth(void) { return SCREEN.settings.width != 0 ? SCREEN.settings.width : DEFAULT_WIDTH; }
@@ -214,7 +214,7 @@ int ReleaseMainSurfaces(void) {
 
 int RestoreLostMainSurfaces(void) {
     if (!SCREEN.device) return -1;
-    ScreenSurface* surfaces[2] = {SCREEN.primary, SCREEN.back};
+    ScreenSurface* surfaces[3] = {SCREEN.primary, SCREEN.back, SCREEN.work};
     for (ScreenSurface* s : surfaces) {
         if (s != nullptr && PLATFORM.screen->IsSurfaceLost(s)) PLATFORM.screen->RestoreSurface(s);
     }
@@ -287,6 +287,11 @@ int RecreateScreenPalette(void) {
     if (SCREEN.palette) {
         PLATFORM.screen->SetPaletteEntries(SCREEN.paletteEntries);
         PLATFORM.screen->GetPaletteEntries(SCREEN.paletteEntries);
+        // Main surfaces made after the palette's first making need it too.
+        ScreenSurface* mains[3] = {SCREEN.primary, SCREEN.back, SCREEN.work};
+        for (ScreenSurface* m : mains) {
+            if (m != nullptr) PLATFORM.screen->AttachPalette(m);
+        }
     }
     return 0;
 }
@@ -458,6 +463,9 @@ int RecreateDeviceForMode(const ScreenSettings& previous) {
     SCREEN.cooperativeLevel = level;
     SCREEN.displayModeChanged = 0;
     if (windowed) return 0;
+    // The window takes the new size before the mode: a resize answered later
+    // fits it to the screen in force.
+    ApplyWindowStyle();
     WriteLog("画面解像度を変更します... ");
     int w = ScreenWidth(), h = ScreenHeight(), bits = GetColorBitDepth();
     if (ops->SetDisplayMode(w, h, bits, SCREEN.settings.refreshRate) != 0) {
@@ -486,10 +494,8 @@ int ApplyScreenMode(int width, int height, int colorBits, int force, int refresh
     WriteLog("画面モード変更処理を開始します\n");
     IncreaseLogIndent();
     // The default font is made again after the rebuild with its face, size and weight.
-    char fontName[256] = "";
-    int fontSize = 0, fontThickness = 0;
-    int fontSaved = IsFontHandleValid(GetDefaultFontHandle()) &&
-                    GetFontStateToHandle(fontName, &fontSize, &fontThickness, GetDefaultFontHandle()) == 0;
+    SavedFont font = {};
+    if (FONT_HOOKS.SaveDefaultFont != nullptr) FONT_HOOKS.SaveDefaultFont(&font);
     ScreenSettings previous = current;
     SCREEN.settings = asked;
     if (!SCREEN.device) {
@@ -520,12 +526,10 @@ int ApplyScreenMode(int width, int height, int colorBits, int force, int refresh
     DecreaseLogIndent();
     if (IsWindowed()) ApplyWindowStyle();
     CreateMainSurfaces();
-    StartGraphManagement();
-    if (fontSaved) ResetDefaultFont(fontName, fontSize, fontThickness);
-    // The on-screen log's font (the log itself is never shown): its old entry went
-    // with the fonts' restart, so it takes the first free one again.
-    LOG_FONT_HANDLE = CFont(nullptr, 16, 4, FONT_EDGED, -1);
+    // Images take the palette that exists when they are made: it comes first.
     CreateScreenPalette();
+    StartGraphManagement();
+    if (FONT_HOOKS.RestoreFonts != nullptr) FONT_HOOKS.RestoreFonts(&font);
     if (!IsWindowed()) PLATFORM.clock->Sleep(FULL_SCREEN_SETTLE_MS);
     if (SCREEN.startupComplete) DRAW.pub.transColor = savedTransColor;
     DecreaseLogIndent();

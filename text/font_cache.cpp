@@ -13,10 +13,6 @@
 
 namespace {
 
-int IsLeadByte(uint8_t b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
 // The engine names a character lead x 256 + trail; the cache key is the other way round.
 unsigned CodeOfKey(uint16_t key) {
     uint8_t first = key & 0xFF, second = key >> 8;

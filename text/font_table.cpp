@@ -27,12 +27,6 @@ int ScreenBits(void) {
     return info && info->colorBitDepth ? info->colorBitDepth : 16;
 }
 
-int ScreenWidth(void) {
-    int w = 0, h = 0;
-    GetScreenSize(&w, &h);
-    return w > 0 ? w : 640;
-}
-
 void ReleaseEntry(int handle) {
     FontRecord* font = FONTS.fonts[handle];
     FreeFontRecordParts(font);

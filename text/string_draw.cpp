@@ -30,10 +30,6 @@ int Clamp(int v, int low, int high) {
     return v < low ? low : v > high ? high : v;
 }
 
-int IsLeadByte(uint8_t b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
 // Copies text into out (capacity bytes with the terminator) without cutting a character.
 int CopyWholeCharacters(char* out, int capacity, const char* text) {
     int n = 0;

@@ -142,6 +142,11 @@ int FakeGetWindowRect(PlatformRect* rect) {
 }
 int FakeGetClientRect(PlatformRect* rect) {
     if (!FAKE.hasWindow) return -1;
+    // A borderless (full-screen) window is all client area.
+    if (!FAKE.windowed) {
+        *rect = FAKE.windowRect;
+        return 0;
+    }
     rect->left = FAKE.windowRect.left + FAKE.frameLeft;
     rect->top = FAKE.windowRect.top + FAKE.frameTop;
     rect->right = FAKE.windowRect.right - FAKE.frameRight;

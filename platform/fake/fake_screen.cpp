@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/fake/fake_platform.h"
 #include "platform/platform.h"
 
 FakeScreenDevice FAKE_SCREEN;
@@ -34,6 +35,8 @@ ScreenSurface* NewSurface(int width, int height, uint32_t caps, int primary) {
     d->bytesPerPixel = bytes;
     d->pitch = (width * bytes + 3) & ~3;  // rows padded like a real device's
     d->pixels.assign((size_t)d->pitch * height, 0xCD);
+    // As SDL's: an 8-bit surface takes the palette that exists when it is made.
+    if (bytes == 1 && FAKE_SCREEN.palette) d->palette = FAKE_SCREEN.paletteId;
     s->native = d;
     FAKE_SCREEN.surfacesMade++;
     FAKE_SCREEN.live.push_back(s);
@@ -117,6 +120,16 @@ int FakeSetDisplayMode(int width, int height, int bits, int rate) {
     FAKE_SCREEN.modeWidth = width;
     FAKE_SCREEN.modeHeight = height;
     FAKE_SCREEN.modeBits = bits;
+    // The window system puts the window borderless at 0,0 in the mode's size and
+    // says so through a size message, as the real backend does.
+    if (FAKE.hasWindow) {
+        PlatformRect old = FAKE.windowRect;
+        FAKE.windowed = 0;
+        FAKE.windowRect = PlatformRect{0, 0, width, height};
+        if (old.right - old.left != width || old.bottom - old.top != height) {
+            QueueFakeMessage(WM_SIZE, 0, (int64_t)(((uint32_t)width & 0xFFFF) | ((uint32_t)height << 16)));
+        }
+    }
     return 0;
 }
 void FakeRestoreDisplayMode(void) {
@@ -184,11 +197,31 @@ int FakeSetColorKey(ScreenSurface* s, uint32_t key) {
     Data(s)->key = key;
     return 0;
 }
-int FakeIsSurfaceLost(ScreenSurface*) { return 0; }
-int FakeRestoreSurface(ScreenSurface*) { return 0; }
+int FakeIsSurfaceLost(ScreenSurface* s) { return Data(s)->lost; }
+int FakeRestoreSurface(ScreenSurface* s) {
+    Record("RestoreSurface");
+    Data(s)->lost = 0;
+    return 0;
+}
+
+// A rectangle in the surface's memory coordinates lies inside it, and on the
+// windowed primary on the desktop too; else the call is refused and counted.
+int InBounds(ScreenSurface* s, const PlatformRect& r) {
+    int inside = r.left >= 0 && r.top >= 0 && r.left <= r.right && r.top <= r.bottom && r.right <= s->width &&
+                 r.bottom <= s->height;
+    if (inside && s->primary && !FAKE_SCREEN.modeSet) {
+        int ox, oy;
+        PrimaryOrigin(s, &ox, &oy);
+        inside = r.left + ox >= 0 && r.top + oy >= 0 && r.right + ox <= FAKE.desktopWidth &&
+                 r.bottom + oy <= FAKE.desktopHeight;
+    }
+    if (!inside) FAKE_SCREEN.outOfBounds++;
+    return inside;
+}
 
 int FakeFill(ScreenSurface* s, const PlatformRect* rect, uint32_t color) {
     Record("Fill");
+    if (Data(s)->lost) return -1;
     PlatformRect r = {0, 0, s->width, s->height};
     if (rect != nullptr) {
         r = *rect;
@@ -198,10 +231,17 @@ int FakeFill(ScreenSurface* s, const PlatformRect* rect, uint32_t color) {
             r = PlatformRect{r.left - ox, r.top - oy, r.right - ox, r.bottom - oy};
         }
     }
-    r.left = std::max(r.left, 0);
-    r.top = std::max(r.top, 0);
-    r.right = std::min(r.right, s->width);
-    r.bottom = std::min(r.bottom, s->height);
+    // A whole-surface fill of a windowed primary covers only what lies on the desktop.
+    if (rect == nullptr && s->primary && !FAKE_SCREEN.modeSet) {
+        int ox, oy;
+        PrimaryOrigin(s, &ox, &oy);
+        r.left = std::max(r.left, -ox);
+        r.top = std::max(r.top, -oy);
+        r.right = std::min(r.right, FAKE.desktopWidth - ox);
+        r.bottom = std::min(r.bottom, FAKE.desktopHeight - oy);
+        if (r.right < r.left || r.bottom < r.top) return 0;
+    }
+    if (!InBounds(s, r)) return -1;
     for (int y = r.top; y < r.bottom; y++) {
         for (int x = r.left; x < r.right; x++) WriteAt(Data(s), x, y, color);
     }
@@ -210,16 +250,17 @@ int FakeFill(ScreenSurface* s, const PlatformRect* rect, uint32_t color) {
 
 int FakeBlit(ScreenSurface* dst, int dstX, int dstY, ScreenSurface* src, const PlatformRect* srcRect, int useKey) {
     Record("Blit");
+    if (Data(src)->lost || Data(dst)->lost) return -1;
     PlatformRect r = srcRect != nullptr ? *srcRect : PlatformRect{0, 0, src->width, src->height};
     int ox = 0, oy = 0;
     if (dst->primary) PrimaryOrigin(dst, &ox, &oy);
+    PlatformRect to_ = {dstX - ox, dstY - oy, dstX - ox + (r.right - r.left), dstY - oy + (r.bottom - r.top)};
+    if (!InBounds(src, r) || !InBounds(dst, to_)) return -1;
     FakeScreenSurface* from = Data(src);
     FakeScreenSurface* to = Data(dst);
     for (int y = r.top; y < r.bottom; y++) {
         for (int x = r.left; x < r.right; x++) {
             int tx = dstX - ox + (x - r.left), ty = dstY - oy + (y - r.top);
-            if (x < 0 || y < 0 || x >= src->width || y >= src->height) continue;
-            if (tx < 0 || ty < 0 || tx >= dst->width || ty >= dst->height) continue;
             uint32_t v = ReadAt(from, x, y);
             if (useKey && from->hasKey && v == from->key) continue;
             WriteAt(to, tx, ty, v);
@@ -240,6 +281,7 @@ int FakeGetBlitStatus(ScreenSurface*) {
     return FAKE_SCREEN.blitStatusAnswer;
 }
 int FakeLock(ScreenSurface* s, uint8_t** pixels, int* pitch, int* width, int* height) {
+    if (Data(s)->lost) return -1;
     *pixels = Data(s)->pixels.data();
     *pitch = Data(s)->pitch;
     *width = s->width;
@@ -251,6 +293,7 @@ int FakeCreatePalette(const PlatformPaletteEntry entries[256]) {
     Record("CreatePalette");
     if (FAKE_SCREEN.paletteFails) return -1;
     FAKE_SCREEN.palette = 1;
+    FAKE_SCREEN.paletteId++;
     memcpy(FAKE_SCREEN.paletteEntries, entries, sizeof FAKE_SCREEN.paletteEntries);
     return 0;
 }
@@ -258,7 +301,9 @@ void FakeReleasePalette(void) {
     Record("ReleasePalette");
     FAKE_SCREEN.palette = 0;
 }
-void FakeAttachPalette(ScreenSurface*) {}
+void FakeAttachPalette(ScreenSurface* s) {
+    if (s != nullptr && FAKE_SCREEN.palette && Data(s)->bytesPerPixel == 1) Data(s)->palette = FAKE_SCREEN.paletteId;
+}
 int FakeSetPaletteEntries(const PlatformPaletteEntry entries[256]) {
     memcpy(FAKE_SCREEN.paletteEntries, entries, sizeof FAKE_SCREEN.paletteEntries);
     return 0;
@@ -297,3 +342,16 @@ int CountFakeScreenCalls(const char* name) {
 
 uint32_t ReadFakePixel(ScreenSurface* s, int x, int y) { return ReadAt(Data(s), x, y); }
 void WriteFakePixel(ScreenSurface* s, int x, int y, uint32_t value) { WriteAt(Data(s), x, y, value); }
+
+void LoseFakeSurfaces(void) {
+    for (ScreenSurface* s : FAKE_SCREEN.live) {
+        Data(s)->lost = 1;
+        std::fill(Data(s)->pixels.begin(), Data(s)->pixels.end(), 0xA5);
+    }
+}
+
+int CountLostFakeSurfaces(void) {
+    int n = 0;
+    for (ScreenSurface* s : FAKE_SCREEN.live) n += Data(s)->lost;
+    return n;
+}

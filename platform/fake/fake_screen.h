@@ -6,6 +6,13 @@
 // client area's memory, window-local, placed on the desktop by the fake
 // window's client rectangle. The test can make each step fail and reads back
 // the calls made, the surfaces alive and the pixels.
+//
+// It is stricter than a real device: it clips nothing for the caller (a fill or
+// blit that reaches outside a surface, or off the desktop on the windowed
+// primary, draws nothing, fails and is counted in outOfBounds), a lost surface
+// refuses every fill, blit and lock until it is restored, an 8-bit surface keeps
+// the palette it was given (none: all white, as SDL's default), and a
+// full-screen mode resizes the fake window as the window system would.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +27,8 @@ struct FakeScreenSurface {
     int bytesPerPixel;
     int hasKey;
     uint32_t key;
+    int lost;       // 1 after LoseFakeSurfaces until RestoreSurface
+    int palette;    // id of the palette attached (8-bit only); 0 = none
 };
 
 struct FakeScreenDevice {
@@ -43,7 +52,9 @@ struct FakeScreenDevice {
     int device, clipper, clipperAttached, level;
     int modeSet, modeWidth, modeHeight, modeBits;
     int palette;
+    int paletteId;                    // id of the palette alive, counted from 1
     PlatformPaletteEntry paletteEntries[256];
+    int outOfBounds;                  // fills and blits refused for reaching outside
     int surfacesMade, surfacesReleased;
     int verticalBlankWaits;
     std::vector<ScreenSurface*> live;
@@ -57,3 +68,7 @@ int CountFakeScreenCalls(const char* name);
 // Pixel (x, y) of a surface's memory (window-local for the windowed primary).
 uint32_t ReadFakePixel(ScreenSurface* surface, int x, int y);
 void WriteFakePixel(ScreenSurface* surface, int x, int y, uint32_t value);
+// Every live surface is lost, as when the device goes to the background: its
+// pixels are scrambled and it answers IsSurfaceLost with 1 until restored.
+void LoseFakeSurfaces(void);
+int CountLostFakeSurfaces(void);

@@ -41,8 +41,10 @@ struct Sdl2WindowState {
     // Frame widths last reported by the window manager for a bordered window, pixels.
     int frameLeft, frameTop, frameRight, frameBottom;
     int clientWidth, clientHeight;  // client size last reported by WM_SIZE, pixels
-    // Window events of the main window taken so far (exposure, moves, sizes,
-    // focus): the screen re-sends a frame it would otherwise skip after one.
+    // Window events of the main window that reached SDL's queue so far (exposure,
+    // moves, sizes, focus), counted as they arrive, whichever pump reads them (the
+    // message drain's or a key read's): the screen re-sends a frame it would
+    // otherwise skip after one.
     uint32_t windowEvents;
     // Desktop mode last seen, to notice a change.
     int haveDesktop;
@@ -113,7 +115,6 @@ int64_t PackWords(int low, int high) {
 
 void TranslateWindowEvent(const SDL_WindowEvent& event) {
     if (W.window == nullptr || event.windowID != W.windowId) return;
-    W.windowEvents++;
     switch (event.event) {
         case SDL_WINDOWEVENT_FOCUS_GAINED:
             Post(WM_ACTIVATEAPP, 1, 0);
@@ -190,6 +191,12 @@ void DrainSdlEvents(void) {
     W.desktopWidth = width;
     W.desktopHeight = height;
     W.desktopColorBits = bits;
+}
+
+// Runs inside every SDL_PumpEvents as each event is queued.
+int CountWindowEvent(void*, SDL_Event* event) {
+    if (event->type == SDL_WINDOWEVENT && W.window != nullptr && event->window.windowID == W.windowId) W.windowEvents++;
+    return 1;
 }
 
 }  // namespace
@@ -296,6 +303,7 @@ int Sdl2RegisterWindowClass(const char*) {
     if (W.classRegistered) return -1;  // one class, registered once
     if (StartSdl2Video(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return -1;
     W.classRegistered = 1;
+    SDL_AddEventWatch(CountWindowEvent, nullptr);
     RememberDesktop();
     return 0;
 }
@@ -315,6 +323,7 @@ void Sdl2UnregisterWindowClass(const char*) {
     if (!W.classRegistered) return;
     // Stopping video would destroy the window behind our back.
     Sdl2DestroyMainWindow();
+    SDL_DelEventWatch(CountWindowEvent, nullptr);
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
     W.classRegistered = 0;
     W.haveDesktop = 0;

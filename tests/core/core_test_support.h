@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/core.h"
+#include "library/library.h"
 #include "platform/fake/fake_platform.h"
 
 class FakePlatformTest : public ::testing::Test {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/core.h"
+#include "library/library.h"
 #include "core_test_support.h"
 
 namespace {

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "core/core.h"
+#include "library/library.h"
 #include "core_test_support.h"
 
 namespace {
@@ -107,6 +108,25 @@ TEST_F(LibraryTest, ExitWithErrorRunsTheSameStepsAndEndsWithMinusOne) {
         "DirectDraw 関連の終了処理は正常に終了しました\r\nDirectInput 関連の終了処理... 完了\r\n"
         "ウインドウを閉じようとしています\r\nウインドウが破棄されようとしています\r\n"
         "ソフトを終了する準備が整いました\r\nＣＯＭを終了... 完了\r\nソフトをエラー終了します";
+    ASSERT_GE(log.size(), tail.size());
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+}
+
+// A fatal error raised by the fatal exit's own shut-down ends the process at
+// once: both messages logged, the closing line once, no second shut-down.
+TEST_F(LibraryTest, FatalErrorDuringTheFatalExitEndsAtOnce) {
+    EXPECT_EXIT(
+        {
+            if (InitLibrary() == 0) {
+                CoreHooks hooks = *GetCoreHooks();
+                hooks.ShutDown = [] { ExitWithError("二つ目のエラー"); };
+                SetCoreHooks(&hooks);
+                ExitWithError("一つ目のエラー");
+            }
+        },
+        ::testing::ExitedWithCode(255), "");
+    std::string log = ReadLog();
+    std::string tail = "一つ目のエラー\r\n二つ目のエラー\r\nソフトをエラー終了します";
     ASSERT_GE(log.size(), tail.size());
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
 }

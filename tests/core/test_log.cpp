@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "core/core.h"
+#include "library/library.h"
 #include "core/core_internal.h"
 #include "core_test_support.h"
 

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "core/core.h"
+#include "library/library.h"
 #include "input/input.h"
 #include "screen/screen.h"
 #include "../tools/real_library_test.h"

@@ -1,5 +1,6 @@
 // The clock choice at window start-up and the microsecond reading.
 #include "core/core.h"
+#include "library/library.h"
 #include "core_test_support.h"
 
 using TimerTest = FakePlatformTest;

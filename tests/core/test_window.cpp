@@ -1,5 +1,6 @@
 // Main window geometry and the message pump's holds and ends.
 #include "core/core.h"
+#include "library/library.h"
 #include "core_test_support.h"
 #include "screen/screen.h"
 

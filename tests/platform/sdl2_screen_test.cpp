@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "core/core.h"
+#include "input/input.h"
+#include "library/library.h"
 #include "platform/platform.h"
 #include "platform/screen_device.h"
 #include "screen/screen.h"
@@ -35,6 +37,21 @@ void PatternColour(int x, int y, int* r, int* g, int* b) {
     *r = (x % 3 == 0) ? 255 : 0;
     *g = (y % 2 == 0) ? 255 : 0;
     *b = ((x / 7 + y / 5) % 2) ? 255 : 0;
+}
+
+// Pixels of a capture that differ from the pattern; -1 when there is no capture.
+int WrongPixels(const std::vector<uint8_t>& shot, int width, int height) {
+    if (shot.empty()) return -1;
+    int wrong = 0;
+    for (int y = 0; y < height; y++) {
+        for (int x = 0; x < width; x++) {
+            int r, g, b;
+            PatternColour(x, y, &r, &g, &b);
+            const uint8_t* p = &shot[((size_t)y * width + x) * 3];
+            if (abs(p[0] - r) > 8 || abs(p[1] - g) > 8 || abs(p[2] - b) > 8) wrong++;
+        }
+    }
+    return wrong;
 }
 
 class Sdl2ScreenTest : public RealLibraryTest {
@@ -137,6 +154,37 @@ TEST_F(Sdl2ScreenTest, AnUncoveredWindowShowsItsFrameAgain) {
         usleep(50 * 1000);
     }
     EXPECT_EQ(wrong, 0) << "the uncovered window was not drawn again";
+}
+
+// The same when the only pumps are the key reads': the window events they take
+// count as much as those the message drain takes.
+TEST_F(Sdl2ScreenTest, AnUncoveredWindowShowsItsFrameAgainWhenOnlyKeysArePolled) {
+    Start(350, "Marovel keys cover");
+    PresentAndCompare("Marovel keys cover", 350);
+    std::string id = FindWindow("Marovel keys cover");
+    ASSERT_EQ(system((std::string(X11_TEST_INPUT) + " cover " + id).c_str()), 0);
+    int wrong = -1;
+    for (int tries = 0; tries < 20 && wrong != 0; tries++) {
+        IsKeyDown(0x01);
+        ASSERT_EQ(PresentScreen(), 0);
+        wrong = WrongPixels(CaptureWindow(id, 350, 120), 350, 120);
+        if (wrong != 0) usleep(50 * 1000);
+    }
+    EXPECT_EQ(wrong, 0) << "the uncovered window was not drawn again";
+}
+
+// The window moved and its move message not yet handled: the next present is
+// still drawn where the window is.
+TEST_F(Sdl2ScreenTest, APresentRightAfterAMoveIsDrawnInPlace) {
+    Start(350, "Marovel move");
+    PresentAndCompare("Marovel move", 350);
+    std::string id = FindWindow("Marovel move");
+    PlatformRect window;
+    ASSERT_EQ(PLATFORM.window->GetWindowRect(&window), 0);
+    PlatformRect moved = {window.left + 100, window.top, window.right + 100, window.bottom};
+    PLATFORM.window->MoveMainWindow(&moved);
+    ASSERT_EQ(PresentScreen(), 0);
+    EXPECT_EQ(WrongPixels(CaptureWindow(id, 350, 120), 350, 120), 0);
 }
 
 // 351 pixels at 16 bits are 702 bytes of colour in a longer row.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "../core/core_test_support.h"
+#include "platform/fake/fake_platform.h"
 #include "platform/fake/fake_screen.h"
 #include "screen/screen.h"
 
@@ -17,6 +18,8 @@ protected:
         FakePlatformTest::TearDown();
         // Every surface the library made is released again by its shut-down.
         EXPECT_TRUE(FAKE_SCREEN.live.empty()) << FAKE_SCREEN.live.size() << " surfaces left";
+        // The device clips nothing for the library: every fill and copy stayed inside.
+        EXPECT_EQ(FAKE_SCREEN.outOfBounds, 0);
         SetScreenMode(350, 120, 16, 0);
     }
 

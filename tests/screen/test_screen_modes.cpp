@@ -110,11 +110,11 @@ TEST_F(ScreenTest, FullScreenFallsBackFromRefusedModes) {
     ChangeWindowMode(0);
     SetScreenMode(800, 600, 24, 0);
     ASSERT_EQ(InitLibrary(), 0);
-    const ScreenSettings* s = GetScreenSettings();
-    EXPECT_EQ(s->width, 640);
-    EXPECT_EQ(s->height, 480);
-    EXPECT_EQ(s->colorBits, 16);
-    EXPECT_EQ(s->refreshRate, 0);
+    ScreenSettings s = GetScreenSettings();
+    EXPECT_EQ(s.width, 640);
+    EXPECT_EQ(s.height, 480);
+    EXPECT_EQ(s.colorBits, 16);
+    EXPECT_EQ(s.refreshRate, 0);
     EXPECT_EQ(CountFakeScreenCalls("SetDisplayMode 640 480 16 0"), 2);  // first build and the one without 3D
     EXPECT_EQ(MakeColor(255, 255, 255), 0xFFFFu);
 
@@ -122,17 +122,17 @@ TEST_F(ScreenTest, FullScreenFallsBackFromRefusedModes) {
     EXPECT_EQ(SetScreenMode(640, 480, 32, 75), -1);
     EXPECT_EQ(CountFakeScreenCalls("SetDisplayMode 640 480 32 75"), 1);
     EXPECT_EQ(CountFakeScreenCalls("SetDisplayMode 640 480 32 0"), 1);
-    EXPECT_EQ(GetScreenSettings()->refreshRate, 0);
+    EXPECT_EQ(GetScreenSettings().refreshRate, 0);
     EXPECT_EQ(GetColorBitDepth(), 32);
     EXPECT_EQ(SetScreenMode(800, 600, 32, 0), 0);
-    EXPECT_EQ(GetScreenSettings()->width, 800);
+    EXPECT_EQ(GetScreenSettings().width, 800);
 
     // Refused at run time, and so is the mode before: the fallback, -2.
     FAKE_SCREEN.refuseBits = 32;
     EXPECT_EQ(SetScreenMode(1024, 768, 24, 0), -2);
     s = GetScreenSettings();
-    EXPECT_EQ(s->width, 640);
-    EXPECT_EQ(s->colorBits, 16);
+    EXPECT_EQ(s.width, 640);
+    EXPECT_EQ(s.colorBits, 16);
     // The screen still works afterwards.
     SetDrawTarget(SCREEN_BACK);
     EXPECT_EQ(ClearDrawTarget(), 0);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "core/core.h"
+#include "library/library.h"
 #include "platform/codec.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/fake_sound.h"

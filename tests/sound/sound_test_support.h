@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/core.h"
+#include "library/library.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/fake_sound.h"
 #include "platform/sound_device.h"

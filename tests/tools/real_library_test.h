@@ -12,6 +12,7 @@
 #include <string>
 
 #include "core/core.h"
+#include "library/library.h"
 #include "shell_tools.h"
 
 class RealLibraryTest : public ::testing::Test {
