@@ -1,8 +1,10 @@
 // sound_loader.cpp: LoadSoundFile, a sound file turned into a playable handle.
 //
-// The whole file is decoded to PCM in memory (sound_decode.cpp) and copied into
-// one static device buffer; nothing is streamed. A load that fails gives its
-// table slot back at once.
+// The whole file is decoded to PCM in memory (sound_decode.cpp) and put into
+// one static device buffer; nothing is streamed. Where the device lets a
+// buffer be written in place, the decode writes straight into it and no
+// second copy of the PCM is made. A load that fails gives its table slot back
+// at once.
 #include <cstdio>
 #include <cstring>
 
@@ -12,6 +14,55 @@
 #include "sound/sound.h"
 #include "sound/sound_internal.h"
 #include "sound/sound_loader_internal.h"
+
+namespace {
+
+// A sound decoded straight into its device buffer, where the device lets
+// its buffers be written in place.
+struct DeviceBufferPlace {
+    int handle;
+    int buffer;        // device id while mapped, else 0
+    uint32_t bytes;    // size of the mapped buffer
+};
+
+// A rate the device cannot give a buffer would end the program there, and so
+// would a sound too large for the device's buffers.
+int CanTakeSound(const WaveFormat* format, uint32_t bytes) {
+    PlatformSoundCaps caps = {};
+    if (PLATFORM.sound->GetCaps(&caps) == 0 && caps.maxSecondaryRate > 0 &&
+        (format->samplesPerSecond < caps.minSecondaryRate || format->samplesPerSecond > caps.maxSecondaryRate)) {
+        return 0;
+    }
+    return PLATFORM.sound->CanHoldBuffer == nullptr || PLATFORM.sound->CanHoldBuffer(format, bytes);
+}
+
+uint8_t* ReserveDeviceBuffer(void* context, const WaveFormat* format, uint32_t bytes) {
+    DeviceBufferPlace* place = (DeviceBufferPlace*)context;
+    if (PLATFORM.sound->MapBuffer == nullptr || place->buffer != 0 || bytes == 0 || bytes > INT32_MAX ||
+        !CanTakeSound(format, bytes)) {
+        return nullptr;
+    }
+    if (CreateSoundBuffers(format, (int)bytes, 1, place->handle) != 0) return nullptr;
+    void* data = nullptr;
+    int buffer = GetSoundBufferId(place->handle, 0);
+    if (PLATFORM.sound->MapBuffer(buffer, &data) != 0 || data == nullptr) {
+        ReleaseSoundBuffers(place->handle);
+        return nullptr;
+    }
+    place->buffer = buffer;
+    place->bytes = bytes;
+    return (uint8_t*)data;
+}
+
+// Ends the writing of a mapped buffer.
+void UnmapDeviceBuffer(DeviceBufferPlace* place) {
+    if (place->buffer == 0) return;
+    int result = PLATFORM.sound->UnmapBuffer(place->buffer);
+    place->buffer = 0;
+    if (result != 0) ExitWithError("サウンドデータの転送に失敗しました");
+}
+
+}  // namespace
 
 int LoadSoundFile(const char* path) {
     if (!IsSoundDeviceOpen()) return -1;
@@ -24,24 +75,35 @@ int LoadSoundFile(const char* path) {
     }
     SoundDataSource source = {*GetFileStreamOps(), file};
     DecodedSound sound;
-    int result = DecodeSoundToPcm(&source, &sound);
+    DeviceBufferPlace device = {handle, 0, 0};
+    PcmPlace place = {ReserveDeviceBuffer, &device};
+    int result = DecodeSoundToPlace(&source, &place, &sound);
     fclose(file);
     if (result != 0) {
+        UnmapDeviceBuffer(&device);
         DeleteSoundHandle(handle);
         return -1;
+    }
+    if (sound.placed) {
+        if (sound.pcmBytes == device.bytes) {
+            UnmapDeviceBuffer(&device);
+            return handle;
+        }
+        // A damaged file gave less than its size promised: its PCM goes to a
+        // buffer of its own length, as an unmapped load would make it.
+        uint8_t* copy = (uint8_t*)AllocateWriteOnceBlock(sound.pcmBytes);
+        if (copy != nullptr) memcpy(copy, sound.pcm, sound.pcmBytes);
+        UnmapDeviceBuffer(&device);
+        ReleaseSoundBuffers(handle);
+        sound.pcm = copy;
+        sound.placed = 0;
+        if (copy == nullptr) {
+            DeleteSoundHandle(handle);
+            return -1;
+        }
     }
 
-    // A rate the device cannot give a buffer would end the program there.
-    PlatformSoundCaps caps = {};
-    if (PLATFORM.sound->GetCaps(&caps) == 0 && caps.maxSecondaryRate > 0 &&
-        (sound.format.samplesPerSecond < caps.minSecondaryRate ||
-         sound.format.samplesPerSecond > caps.maxSecondaryRate)) {
-        FreeDecodedSound(&sound);
-        DeleteSoundHandle(handle);
-        return -1;
-    }
-    // Nor may a sound too large for the device's buffers end it.
-    if (PLATFORM.sound->CanHoldBuffer != nullptr && !PLATFORM.sound->CanHoldBuffer(&sound.format, sound.pcmBytes)) {
+    if (!CanTakeSound(&sound.format, sound.pcmBytes)) {
         FreeDecodedSound(&sound);
         DeleteSoundHandle(handle);
         return -1;
