@@ -300,7 +300,7 @@ int DecodeOgg(SoundDataSource* source, SoundProbe* probe, long fileBytes, const 
     if (block == nullptr) return -1;
 
     OggRun run = {vorbis, block, 0, 0, channels, rate, 0, 0};
-    uint32_t tailWritten = 0;  // end of what a second half not kept wrote
+    uint32_t tailStart = 0, tailEnd = 0;  // what a second half not kept wrote
     if (IsSoundDecodeSplitting() && allocated == target && target >= MIN_SPLIT_SECONDS * blockAlign * (uint64_t)rate) {
         int64_t frames = CountFirstLayoutFrames(vorbis, channels, rate);
         uint64_t from = frames > 0 ? (uint64_t)(frames / 2) * blockAlign : 0;
@@ -318,7 +318,8 @@ int DecodeOgg(SoundDataSource* source, SoundProbe* probe, long fileBytes, const 
             if (run.result == 0 && run.offset == run.end && !run.otherLink) {
                 run = tail;
             } else {
-                tailWritten = tail.offset;
+                tailStart = (uint32_t)from;
+                tailEnd = tail.offset;
             }
         }
     }
@@ -356,9 +357,9 @@ int DecodeOgg(SoundDataSource* source, SoundProbe* probe, long fileBytes, const 
     // zero where nothing was written, which a second half not kept may have.
     if (*placed && length > run.offset) {
         memset(block + run.offset, 0, length - run.offset);
-    } else if (tailWritten > run.offset) {
-        uint32_t end = tailWritten < length ? tailWritten : length;
-        if (end > run.offset) memset(block + run.offset, 0, end - run.offset);
+    } else if (tailEnd > tailStart && tailStart >= run.offset && tailStart < length) {
+        uint32_t end = tailEnd < length ? tailEnd : length;
+        memset(block + tailStart, 0, end - tailStart);
     }
     *pcm = block;
     *pcmBytes = length;
