@@ -2,8 +2,9 @@
 # sound_load_bench.sh: load time of a five-minute file in each format against
 # command-line decoders of the same file, in one run, as ratios (ours / theirs;
 # below 1 is faster), and the peak memory of one load against file + PCM.
-# Goals: MP3 and Ogg within 1.1 x of mpg123 and oggdec; peak memory at most
-# file + 2 x PCM + 20 MB.
+# Goals: MP3 and Ogg at most 0.6 x of mpg123 and oggdec, the WAVE rows (IMA
+# ADPCM and PCM) at most 0.7 x of sox; peak memory at most file + 1.1 x PCM +
+# 20 MB. Long sounds decode on both cores, so the machine should be quiet.
 #
 #   bench/sound_load_bench.sh [seconds of sound=300]
 set -euo pipefail
@@ -58,12 +59,13 @@ for name in cbr192.mp3 vbr.mp3 q5.ogg msadpcm.wav imaadpcm.wav source.wav; do
   size=$(stat -c %s "$file")
   awk -v n="$name" -v d="$decode" -v l="$load" -v k="$fake" -v r="$ref" -v f="$ff" -v p="$peak" -v q="$fpeak" \
       -v s="$size" -v c="$pcm" \
-    'BEGIN { budget = s + 2 * c + 20 * 1048576;
+    'BEGIN { budget = s + 1.1 * c + 20 * 1048576;
              printf "%-13s %8.3f %8.3f %8.3f %8.3f %8.3f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f\n",
                     n, d, l, k, r, f, d / r, l / r, k / r, l / f, p / budget, q / budget }'
 done
 echo "ratios: ours / reference (mpg123 -s for MP3, oggdec for Ogg, sox for WAVE); load/ff: ours / ffmpeg -f s16le."
 echo "decode = file to PCM in memory; load = LoadSoundFile into the real device (OpenAL loopback,"
 echo "nothing playing); fake = the same into the unit tests' fake device (test infrastructure, for comparison)."
-echo "peak/bud = peak resident growth of one load into the real device / (file + 2 x PCM + 20 MB);"
-echo "fpeak/bud = the same into the fake device. Goals: load/ref <= 1.1 for MP3 and Ogg, peak/bud <= 1"
+echo "peak/bud = peak resident growth of one load into the real device / (file + 1.1 x PCM + 20 MB);"
+echo "fpeak/bud = the same into the fake device. Goals: load/ref <= 0.6 for MP3 and Ogg, <= 0.7 for"
+echo "imaadpcm.wav and source.wav; peak/bud <= 1"

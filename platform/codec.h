@@ -51,6 +51,15 @@ struct PlatformCodecOps {
     int (*ReleaseBlock)(PlatformCodecStream* stream);
     // Ends the conversion and frees the stream. 0 or -1.
     int (*CloseStream)(PlatformCodecStream* stream);
+    // Optional (null when no codec can): readies a stream of its own to
+    // convert the block from a point near the middle of its PCM, for a
+    // conversion split in two. pcmBytes is the whole conversion's size
+    // (GetOutputSize); fromBytes gets where the second part starts (whole
+    // frames, 0 < from < pcmBytes). The next Convert on this stream then
+    // gives exactly the bytes that a whole conversion gives from there on.
+    // -1 when the block or its format has no such point.
+    int (*StartAtMiddle)(PlatformCodecStream* stream, const uint8_t* source, uint32_t sourceBytes,
+                         uint32_t pcmBytes, uint32_t* fromBytes);
 };
 
 // libmpg123 and libsndfile.

@@ -94,6 +94,14 @@ struct PlatformSoundOps {
     // size can be made and filled, as the device will hold the data (which may
     // take more bytes than the format's), 0 when it is too large to hold.
     int (*CanHoldBuffer)(const WaveFormat* format, uint32_t bytes);
+    // Optional (null when the device has none): the device's own memory of a
+    // buffer never locked, filled or mapped, its whole size, for writing in
+    // place in the buffer's format (a sound decoded there needs no block of
+    // its own). The data reaches the device at UnmapBuffer; until then the
+    // buffer takes no Lock, Fill or Play. -1 when this buffer cannot be
+    // written so: it then stays as created.
+    int (*MapBuffer)(int buffer, void** data);
+    int (*UnmapBuffer)(int buffer);                         // 0 or -1
 };
 
 extern const PlatformSoundOps OPENAL_SOUND_OPS;

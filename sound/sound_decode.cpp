@@ -15,12 +15,19 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "platform/byte_order.h"
 #include "platform/platform.h"
 #include "sound/sound_loader_internal.h"
 
 namespace {
+
+struct DecodeSplitting {
+    int disabled;   // long sounds decoded in one run
+    int splits;     // decodes split in two so far
+};
+DecodeSplitting DECODE_SPLITTING = {};
 
 // The PCM of one load is handed to the device with an int byte count.
 const uint32_t MAX_PCM_BYTES = INT_MAX;
@@ -166,11 +173,111 @@ uint8_t* AllocateSilence(size_t bytes) {
     return block;
 }
 
+// One decoder's run over [offset, end) of the block: stops at end, at the
+// end of the stream or an error that ends it, or where a link of another
+// rate or channel count begins (otherLink; that link's bytes are not kept).
+// -1 on a hole or a bad link, which fail the load.
+struct OggRun {
+    OggVorbis_File* vorbis;
+    uint8_t* block;
+    uint32_t offset, end;   // bytes
+    int channels;
+    long rate;              // Hz
+    int otherLink;
+    int result;
+};
+
+void RunOgg(OggRun* run) {
+    run->result = 0;
+    while (run->offset < run->end) {
+        uint32_t left = run->end - run->offset;
+        uint32_t want = left < (uint32_t)OGG_READ_BYTES ? left : (uint32_t)OGG_READ_BYTES;
+        int bitstream = 0;
+        long got = ov_read(run->vorbis, (char*)run->block + run->offset, (int)want, 0, 2, 1, &bitstream);
+        if (got == OV_HOLE || got == OV_EBADLINK) {
+            run->result = -1;
+            return;
+        }
+        // 0 is the end; other errors end the decode where it stands.
+        if (got <= 0) return;
+        vorbis_info* info = ov_info(run->vorbis, bitstream);
+        if (info == nullptr || info->channels != run->channels || info->rate != run->rate) {
+            // Read in the first link's layout, this link's sound would be noise.
+            memset(run->block + run->offset, 0, (size_t)got);
+            run->otherLink = 1;
+            return;
+        }
+        ReorderVorbisChannels(run->block + run->offset, (uint32_t)got, run->channels);
+        run->offset += (uint32_t)got;
+    }
+}
+
+// Frames of the leading links that share the first link's layout, -1 when
+// the stream cannot seek (then it is decoded in one run).
+int64_t CountFirstLayoutFrames(OggVorbis_File* vorbis, int channels, long rate) {
+    if (!ov_seekable(vorbis)) return -1;
+    int64_t frames = 0;
+    for (long link = 0; link < ov_streams(vorbis); link++) {
+        vorbis_info* info = ov_info(vorbis, (int)link);
+        if (info == nullptr || info->channels != channels || info->rate != rate) break;
+        ogg_int64_t total = ov_pcm_total(vorbis, (int)link);
+        if (total < 0) return -1;
+        frames += total;
+    }
+    return frames;
+}
+
+// A second decoder over a copy of the file in memory, at frame `from`; null
+// when it cannot be had (the decode then runs on one thread).
+struct OggSecondDecoder {
+    uint8_t* file;
+    MemorySoundStream stream;
+    SoundDataSource source;
+    OggVorbis_File vorbis;
+    int open;
+};
+
+void CloseSecondDecoder(OggSecondDecoder* second) {
+    if (second->open) ov_clear(&second->vorbis);
+    free(second->file);
+    second->open = 0;
+    second->file = nullptr;
+}
+
+int OpenSecondDecoder(SoundDataSource* source, long fileBytes, int64_t from, OggSecondDecoder* second) {
+    memset(second, 0, sizeof(*second));
+    long here = source->ops.Tell(source->handle);
+    if (here < 0 || fileBytes <= 0 || source->ops.Seek(source->handle, 0, SEEK_SET) != 0) return -1;
+    second->file = (uint8_t*)malloc((size_t)fileBytes);
+    size_t got = second->file != nullptr ? ReadBytes(source, second->file, (size_t)fileBytes) : 0;
+    // The first decoder goes on from where it stood.
+    if (source->ops.Seek(source->handle, here, SEEK_SET) != 0 || got != (size_t)fileBytes) {
+        CloseSecondDecoder(second);
+        return -1;
+    }
+    OpenMemorySoundSource(&second->stream, second->file, (size_t)fileBytes, &second->source);
+    ov_callbacks callbacks = {ReadOgg, SeekOgg, CloseOgg, TellOgg};
+    if (ov_open_callbacks(&second->source, &second->vorbis, nullptr, 0, callbacks) != 0) {
+        CloseSecondDecoder(second);
+        return -1;
+    }
+    second->open = 1;
+    if (ov_pcm_seek(&second->vorbis, from) != 0) {
+        CloseSecondDecoder(second);
+        return -1;
+    }
+    return 0;
+}
+
 // Decodes into a block sized from the stream's total time; the block grows
 // toward that size only as PCM really arrives, so a false length in a small
 // file costs nothing. Bytes the decoder leaves unfilled are silence. The sound
-// ends where a link of another rate or channel count begins.
-int DecodeOgg(SoundDataSource* source, SoundProbe* probe, long fileBytes, uint8_t** pcm, uint32_t* pcmBytes) {
+// ends where a link of another rate or channel count begins. A block that
+// holds the whole length from the start may be the place's memory, and a
+// long one is decoded in two halves at once: a second decoder seeks to the
+// middle of the links of the first layout.
+int DecodeOgg(SoundDataSource* source, SoundProbe* probe, long fileBytes, const PcmPlace* place, uint8_t** pcm,
+              uint32_t* pcmBytes, int* placed) {
     OggVorbis_File* vorbis = (OggVorbis_File*)probe->vorbisFile;
     uint32_t target = probe->dataBytes;
     uint64_t first = (uint64_t)(fileBytes > 0 ? fileBytes : 0) * OGG_BYTES_PER_FILE_BYTE;
@@ -181,14 +288,47 @@ int DecodeOgg(SoundDataSource* source, SoundProbe* probe, long fileBytes, uint8_
     long rate = (long)ReadU32(probe->format + 4);
     first -= first % blockAlign;
     uint32_t allocated = (uint64_t)target < first ? target : (uint32_t)first;
-    uint8_t* block = AllocateSilence(allocated > 0 ? allocated : 1);
+    *placed = 0;
+    uint8_t* block = nullptr;
+    if (place != nullptr && allocated == target && target > 0) {
+        WaveFormat format;
+        ReadWaveFormat(probe->format, &format);
+        block = place->Reserve(place->context, &format, target);
+        *placed = block != nullptr;
+    }
+    if (block == nullptr) block = AllocateSilence(allocated > 0 ? allocated : 1);
     if (block == nullptr) return -1;
 
-    uint32_t offset = 0;
-    int otherLink = 0;
-    for (;;) {
-        if (offset == allocated) {
-            if (allocated == target) break;
+    OggRun run = {vorbis, block, 0, 0, channels, rate, 0, 0};
+    uint32_t tailStart = 0, tailEnd = 0;  // what a second half not kept wrote
+    if (IsSoundDecodeSplitting() && allocated == target && target >= MIN_SPLIT_SECONDS * blockAlign * (uint64_t)rate) {
+        int64_t frames = CountFirstLayoutFrames(vorbis, channels, rate);
+        uint64_t from = frames > 0 ? (uint64_t)(frames / 2) * blockAlign : 0;
+        OggSecondDecoder second;
+        if (from > 0 && from < target && OpenSecondDecoder(source, fileBytes, frames / 2, &second) == 0) {
+            OggRun tail = {&second.vorbis, block, (uint32_t)from, target, channels, rate, 0, 0};
+            run.end = (uint32_t)from;
+            std::thread worker(RunOgg, &tail);
+            RunOgg(&run);
+            worker.join();
+            CloseSecondDecoder(&second);
+            CountSoundDecodeSplit();
+            // A first half that stops short is where a decode in one run
+            // stops: what the second half wrote is not part of the sound.
+            if (run.result == 0 && run.offset == run.end && !run.otherLink) {
+                run = tail;
+            } else {
+                tailStart = (uint32_t)from;
+                tailEnd = tail.offset;
+            }
+        }
+    }
+    if (run.end == 0) {
+        // One run, growing the block as PCM arrives.
+        for (;;) {
+            run.end = allocated;
+            RunOgg(&run);
+            if (run.result != 0 || run.offset < allocated || run.otherLink || allocated == target) break;
             // A fresh zeroed block rather than realloc, whose new part would
             // have to be cleared by hand.
             uint64_t grown = (uint64_t)allocated * 2;
@@ -198,40 +338,40 @@ int DecodeOgg(SoundDataSource* source, SoundProbe* probe, long fileBytes, uint8_
                 free(block);
                 return -1;
             }
-            memcpy(bigger, block, offset);
+            memcpy(bigger, block, run.offset);
             free(block);
             block = bigger;
+            run.block = block;
             allocated = size;
         }
-        uint32_t want = allocated - offset < (uint32_t)OGG_READ_BYTES ? allocated - offset : (uint32_t)OGG_READ_BYTES;
-        int bitstream = 0;
-        long got = ov_read(vorbis, (char*)block + offset, (int)want, 0, 2, 1, &bitstream);
-        if (got == OV_HOLE || got == OV_EBADLINK) {
-            free(block);
-            return -1;
-        }
-        // 0 is the end; other errors end the decode where it stands.
-        if (got <= 0) break;
-        vorbis_info* info = ov_info(vorbis, bitstream);
-        if (info == nullptr || info->channels != channels || info->rate != rate) {
-            // Read in the first link's layout, this link's sound would be noise.
-            memset(block + offset, 0, (size_t)got);
-            otherLink = 1;
-            break;
-        }
-        ReorderVorbisChannels(block + offset, (uint32_t)got, channels);
-        offset += (uint32_t)got;
     }
-    uint32_t length = offset;
+    if (run.result != 0) {
+        if (!*placed) free(block);
+        return -1;
+    }
+    uint32_t length = run.offset;
     // The stated length counts when the whole block was there to hold it (its
-    // tail is silence already) and every link could be played.
-    if (allocated == target && !otherLink) length = target;
+    // tail is silence) and every link could be played.
+    if (allocated == target && !run.otherLink) length = target;
+    // Memory of the place is silence only once cleared; a block of our own is
+    // zero where nothing was written, which a second half not kept may have.
+    if (*placed && length > run.offset) {
+        memset(block + run.offset, 0, length - run.offset);
+    } else if (tailEnd > tailStart && tailStart >= run.offset && tailStart < length) {
+        uint32_t end = tailEnd < length ? tailEnd : length;
+        memset(block + tailStart, 0, end - tailStart);
+    }
     *pcm = block;
     *pcmBytes = length;
     return 0;
 }
 
 }  // namespace
+
+void SetSoundDecodeSplitting(int enabled) { DECODE_SPLITTING.disabled = !enabled; }
+int GetSoundDecodeSplitCount(void) { return DECODE_SPLITTING.splits; }
+void CountSoundDecodeSplit(void) { DECODE_SPLITTING.splits++; }
+int IsSoundDecodeSplitting(void) { return !DECODE_SPLITTING.disabled; }
 
 void* AllocateWriteOnceBlock(size_t bytes) {
     void* block = malloc(bytes);
@@ -266,7 +406,7 @@ void FreeSoundProbe(SoundProbe* probe) {
 }
 
 void FreeDecodedSound(DecodedSound* sound) {
-    free(sound->pcm);
+    if (!sound->placed) free(sound->pcm);
     memset(sound, 0, sizeof(*sound));
 }
 
@@ -335,17 +475,23 @@ int ProbeSoundFormat(SoundDataSource* source, int wantsOgg, SoundProbe* probe) {
     return 0;
 }
 
-int DecodeSoundToPcm(SoundDataSource* source, DecodedSound* sound) {
+int DecodeSoundToPcm(SoundDataSource* source, DecodedSound* sound) { return DecodeSoundToPlace(source, nullptr, sound); }
+
+int DecodeSoundToPlace(SoundDataSource* source, const PcmPlace* place, DecodedSound* sound) {
     memset(sound, 0, sizeof(*sound));
     // Known before the probe moves the source: bounds what the file can hold.
     long fileBytes = GetBytesLeft(source);
     SoundProbe probe;
     if (ProbeSoundFormat(source, 1, &probe) != 0) return -1;
 
+    WaveFormat format;
+    ReadWaveFormat(probe.format, &format);
+    int plain = format.formatTag == 1 && IsPlainPcm(&format);
     uint8_t* block = nullptr;
     uint32_t blockBytes = 0;
+    int placed = 0;
     if (probe.isOgg) {
-        if (DecodeOgg(source, &probe, fileBytes, &block, &blockBytes) != 0) {
+        if (DecodeOgg(source, &probe, fileBytes, place, &block, &blockBytes, &placed) != 0) {
             FreeSoundProbe(&probe);
             return -1;
         }
@@ -355,7 +501,15 @@ int DecodeSoundToPcm(SoundDataSource* source, DecodedSound* sound) {
         uint32_t want = probe.dataBytes;
         if (left < 0) left = 0;
         if ((uint64_t)want > (uint64_t)left) want = (uint32_t)left;
-        block = (uint8_t*)AllocateWriteOnceBlock(want > 0 ? want : 1);
+        // PCM as stored is read straight to where it is to stay, whole frames.
+        if (plain && place != nullptr && want >= format.blockAlign) {
+            WaveFormat pcmFormat = format;
+            pcmFormat.channelMask = ReadChannelMask(probe.format, probe.formatBytes);
+            want -= want % format.blockAlign;
+            block = place->Reserve(place->context, &pcmFormat, want);
+            placed = block != nullptr;
+        }
+        if (block == nullptr) block = (uint8_t*)AllocateWriteOnceBlock(want > 0 ? want : 1);
         if (block == nullptr) {
             FreeSoundProbe(&probe);
             return -1;
@@ -363,18 +517,18 @@ int DecodeSoundToPcm(SoundDataSource* source, DecodedSound* sound) {
         blockBytes = (uint32_t)ReadBytes(source, block, want);
     }
 
-    WaveFormat format;
-    ReadWaveFormat(probe.format, &format);
-    if (format.formatTag == 1 && IsPlainPcm(&format)) {
+    if (plain) {
         ReadWaveFormat(probe.format, &sound->format);
         sound->pcm = block;
+        sound->placed = placed;
         // Whole frames only.
         sound->pcmBytes = blockBytes - blockBytes % format.blockAlign;
     } else {
         uint8_t pcmFormat[WAVE_FORMAT_RECORD_BYTES];
         uint8_t* pcm = nullptr;
         uint32_t pcmBytes = 0;
-        int result = ConvertToPcm(block, blockBytes, probe.format, probe.formatBytes, &pcm, &pcmBytes, pcmFormat);
+        int result = ConvertToPcmAt(block, blockBytes, probe.format, probe.formatBytes, place, &pcm, &pcmBytes,
+                                    pcmFormat, &placed);
         free(block);
         if (result != 0) {
             FreeSoundProbe(&probe);
@@ -382,6 +536,7 @@ int DecodeSoundToPcm(SoundDataSource* source, DecodedSound* sound) {
         }
         ReadWaveFormat(pcmFormat, &sound->format);
         sound->pcm = pcm;
+        sound->placed = placed;
         sound->pcmBytes = pcmBytes - pcmBytes % sound->format.blockAlign;
     }
     // The codec keeps the channels in their order: their speakers stay.

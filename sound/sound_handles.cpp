@@ -196,6 +196,17 @@ int GetSoundBufferId(int handle, int index) {
 
 int GetSoundHandleCount(void) { return SOUND_TABLE.registeredCount; }
 
+int ReleaseSoundBuffers(int handle) {
+    SoundRecord* record = FindSound(handle);
+    if (!record) return -1;
+    for (int i = 0; i < record->bufferCount; i++) {
+        if (record->buffers[i]) PLATFORM.sound->ReleaseBuffer(record->buffers[i]);
+        record->buffers[i] = 0;
+    }
+    record->bufferCount = 0;
+    return 0;
+}
+
 int LockSoundBuffer(int handle, int index, int offset, int bytes, void** part1, int* bytes1, void** part2,
                     int* bytes2) {
     int buffer = GetSoundBufferId(handle, index);

@@ -24,5 +24,9 @@ int UnlockSoundBuffer(int handle, int index, void* part1, int bytes1, void* part
 // when there is none.
 int GetSoundBufferId(int handle, int index);
 
+// Releases the device buffers of a sound, keeping its record (which can then
+// be given buffers again). 0, or -1 for an invalid handle.
+int ReleaseSoundBuffers(int handle);
+
 // Registered sound records.
 int GetSoundHandleCount(void);

@@ -1,8 +1,10 @@
 // sound_loader.cpp: LoadSoundFile, a sound file turned into a playable handle.
 //
-// The whole file is decoded to PCM in memory (sound_decode.cpp) and copied into
-// one static device buffer; nothing is streamed. A load that fails gives its
-// table slot back at once.
+// The whole file is decoded to PCM in memory (sound_decode.cpp) and put into
+// one static device buffer; nothing is streamed. Where the device lets a
+// buffer be written in place, the decode writes straight into it and no
+// second copy of the PCM is made. A load that fails gives its table slot back
+// at once.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -17,6 +19,14 @@
 #include "sound/sound_loader_internal.h"
 
 namespace {
+
+// A sound decoded straight into its device buffer, where the device lets
+// its buffers be written in place.
+struct DeviceBufferPlace {
+    int handle;
+    int buffer;        // device id while mapped, else 0
+    uint32_t bytes;    // size of the mapped buffer
+};
 
 int LAST_LOAD_ERROR = SOUND_LOAD_OK;
 
@@ -50,6 +60,57 @@ int LooksLikeKnownFormat(const uint8_t* head, size_t bytes) {
     return bytes >= 2 && head[0] == 0xFF && (head[1] & 0xE0) == 0xE0;  // an MPEG frame's sync
 }
 
+// Why a decode failed, from the file's first bytes. A stream that cannot go
+// back to its start (a pipe) cannot be read the way the decoder reads.
+int DecodeError(FILE* file) {
+    uint8_t head[4] = {};
+    int rewound = fseek(file, 0, SEEK_SET) == 0;
+    size_t got = rewound ? fread(head, 1, sizeof head, file) : 0;
+    if (!rewound || ferror(file)) return SOUND_LOAD_UNREADABLE;
+    if (got == 0) return SOUND_LOAD_EMPTY;
+    return LooksLikeKnownFormat(head, got) ? SOUND_LOAD_DAMAGED : SOUND_LOAD_UNKNOWN_FORMAT;
+}
+
+// A rate the device cannot give a buffer would end the program there, and so
+// would a sound too large for the device's buffers. SOUND_LOAD_OK or the reason.
+int CheckDeviceTakes(const WaveFormat* format, uint32_t bytes) {
+    PlatformSoundCaps caps = {};
+    if (PLATFORM.sound->GetCaps(&caps) == 0 && caps.maxSecondaryRate > 0 &&
+        (format->samplesPerSecond < caps.minSecondaryRate || format->samplesPerSecond > caps.maxSecondaryRate)) {
+        return SOUND_LOAD_UNSUPPORTED_RATE;
+    }
+    if (PLATFORM.sound->CanHoldBuffer != nullptr && !PLATFORM.sound->CanHoldBuffer(format, bytes)) {
+        return SOUND_LOAD_TOO_LARGE;
+    }
+    return SOUND_LOAD_OK;
+}
+
+uint8_t* ReserveDeviceBuffer(void* context, const WaveFormat* format, uint32_t bytes) {
+    DeviceBufferPlace* place = (DeviceBufferPlace*)context;
+    if (PLATFORM.sound->MapBuffer == nullptr || place->buffer != 0 || bytes == 0 || bytes > INT32_MAX ||
+        CheckDeviceTakes(format, bytes) != SOUND_LOAD_OK) {
+        return nullptr;
+    }
+    if (CreateSoundBuffers(format, (int)bytes, 1, place->handle) != 0) return nullptr;
+    void* data = nullptr;
+    int buffer = GetSoundBufferId(place->handle, 0);
+    if (PLATFORM.sound->MapBuffer(buffer, &data) != 0 || data == nullptr) {
+        ReleaseSoundBuffers(place->handle);
+        return nullptr;
+    }
+    place->buffer = buffer;
+    place->bytes = bytes;
+    return (uint8_t*)data;
+}
+
+// Ends the writing of a mapped buffer.
+void UnmapDeviceBuffer(DeviceBufferPlace* place) {
+    if (place->buffer == 0) return;
+    int result = PLATFORM.sound->UnmapBuffer(place->buffer);
+    place->buffer = 0;
+    if (result != 0) ExitWithError("サウンドデータの転送に失敗しました");
+}
+
 }  // namespace
 
 int GetLastSoundLoadError(void) { return LAST_LOAD_ERROR; }
@@ -63,7 +124,7 @@ int LoadSoundFile(const char* path) {
     if (file == nullptr) return FailLoad(handle, OpenError(errno));
     struct stat info;
     if (fstat(fileno(file), &info) == 0) {
-        int error = S_ISDIR(info.st_mode) ? SOUND_LOAD_FOLDER
+        int error = S_ISDIR(info.st_mode)                           ? SOUND_LOAD_FOLDER
                     : S_ISREG(info.st_mode) && info.st_size == 0 ? SOUND_LOAD_EMPTY
                                                                    : SOUND_LOAD_OK;
         if (error != SOUND_LOAD_OK) {
@@ -73,34 +134,37 @@ int LoadSoundFile(const char* path) {
     }
     SoundDataSource source = {*GetFileStreamOps(), file};
     DecodedSound sound;
-    int result = DecodeSoundToPcm(&source, &sound);
+    DeviceBufferPlace device = {handle, 0, 0};
+    PcmPlace place = {ReserveDeviceBuffer, &device};
+    int result = DecodeSoundToPlace(&source, &place, &sound);
     if (result != 0) {
-        // A stream that cannot go back to its start (a pipe) cannot be read
-        // the way the decoder reads.
-        uint8_t head[4] = {};
-        int rewound = fseek(file, 0, SEEK_SET) == 0;
-        size_t got = rewound ? fread(head, 1, sizeof head, file) : 0;
-        int error = !rewound || ferror(file) ? SOUND_LOAD_UNREADABLE
-                    : got == 0               ? SOUND_LOAD_EMPTY
-                    : LooksLikeKnownFormat(head, got) ? SOUND_LOAD_DAMAGED
-                                                      : SOUND_LOAD_UNKNOWN_FORMAT;
+        int error = DecodeError(file);
         fclose(file);
+        UnmapDeviceBuffer(&device);
         return FailLoad(handle, error);
     }
     fclose(file);
-
-    // A rate the device cannot give a buffer would end the program there.
-    PlatformSoundCaps caps = {};
-    if (PLATFORM.sound->GetCaps(&caps) == 0 && caps.maxSecondaryRate > 0 &&
-        (sound.format.samplesPerSecond < caps.minSecondaryRate ||
-         sound.format.samplesPerSecond > caps.maxSecondaryRate)) {
-        FreeDecodedSound(&sound);
-        return FailLoad(handle, SOUND_LOAD_UNSUPPORTED_RATE);
+    if (sound.placed) {
+        if (sound.pcmBytes == device.bytes) {
+            UnmapDeviceBuffer(&device);
+            LAST_LOAD_ERROR = SOUND_LOAD_OK;
+            return handle;
+        }
+        // A damaged file gave less than its size promised: its PCM goes to a
+        // buffer of its own length, as an unmapped load would make it.
+        uint8_t* copy = (uint8_t*)AllocateWriteOnceBlock(sound.pcmBytes);
+        if (copy != nullptr) memcpy(copy, sound.pcm, sound.pcmBytes);
+        UnmapDeviceBuffer(&device);
+        ReleaseSoundBuffers(handle);
+        sound.pcm = copy;
+        sound.placed = 0;
+        if (copy == nullptr) return FailLoad(handle, SOUND_LOAD_TOO_LARGE);
     }
-    // Nor may a sound too large for the device's buffers end it.
-    if (PLATFORM.sound->CanHoldBuffer != nullptr && !PLATFORM.sound->CanHoldBuffer(&sound.format, sound.pcmBytes)) {
+
+    int refusal = CheckDeviceTakes(&sound.format, sound.pcmBytes);
+    if (refusal != SOUND_LOAD_OK) {
         FreeDecodedSound(&sound);
-        return FailLoad(handle, SOUND_LOAD_TOO_LARGE);
+        return FailLoad(handle, refusal);
     }
     if (CreateSoundBuffers(&sound.format, (int)sound.pcmBytes, 1, handle) != 0) {
         FreeDecodedSound(&sound);

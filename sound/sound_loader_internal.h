@@ -19,6 +19,7 @@ enum {
     WAVE_FORMAT_RECORD_BYTES = 18,  // a record without extra bytes
     MPEG_FORMAT_RECORD_BYTES = 30,  // the MPEG Layer 3 record
     OGG_READ_BYTES = 4096,          // largest request to the Vorbis decoder
+    MIN_SPLIT_SECONDS = 2,          // shorter sounds are decoded on one thread
 };
 
 // How the decoders reach the bytes of a file: the start-up stream table and
@@ -39,14 +40,36 @@ struct SoundProbe {
 
 // The result of a decode; lives only until the device buffer is filled.
 struct DecodedSound {
-    uint8_t* pcm;          // malloc
+    uint8_t* pcm;          // malloc, or the place's memory when placed
     uint32_t pcmBytes;
     WaveFormat format;     // PCM
+    int placed;            // pcm is memory a PcmPlace gave (not freed here)
 };
 
-// Reads a whole source into PCM. 0, or -1 with nothing left allocated.
+// Where a decode may put its PCM. Reserve is called at most once, when the
+// PCM's format and size are known (bytes: an upper bound, whole frames, that
+// a sound without damage fills exactly): it gives memory of that size for the
+// decode to write, or null for a block of the decode's own. The memory need
+// not be zeroed: every byte below the decoded length is written.
+struct PcmPlace {
+    uint8_t* (*Reserve)(void* context, const WaveFormat* format, uint32_t bytes);
+    void* context;
+};
+
+// Reads a whole source into PCM. 0, or -1 with nothing left allocated (the
+// place's memory stays the place's).
 int DecodeSoundToPcm(SoundDataSource* source, DecodedSound* sound);
+int DecodeSoundToPlace(SoundDataSource* source, const PcmPlace* place, DecodedSound* sound);
 void FreeDecodedSound(DecodedSound* sound);
+
+// Whether long sounds are decoded in two halves at once (1, the default) or
+// in one run (0), and how many decodes have been split so far: the tests
+// compare both ways.
+void SetSoundDecodeSplitting(int enabled);
+int GetSoundDecodeSplitCount(void);
+// Counts one split decode (sound_decode.cpp, pcm_convert.cpp).
+void CountSoundDecodeSplit(void);
+int IsSoundDecodeSplitting(void);
 // malloc for a block that is written once from start to end (PCM, a file's
 // data): large ones ask for huge pages, so that writing them takes one page
 // fault per 2 MB rather than one per 4 KB. Released with free.
@@ -75,6 +98,10 @@ int GetMpegFrameLength(int mpeg1, int layer, int bitrateIndex, int rateIndex, in
 // failure nothing it allocated is left. 0 or -1.
 int ConvertToPcm(const uint8_t* block, uint32_t blockBytes, const uint8_t* format,
                  uint32_t formatBytes, uint8_t** pcm, uint32_t* pcmBytes, uint8_t* pcmFormat);
+// The same into the place's memory when it gives some (placed = 1; then pcm
+// is that memory, and on failure it stays the place's).
+int ConvertToPcmAt(const uint8_t* block, uint32_t blockBytes, const uint8_t* format, uint32_t formatBytes,
+                   const PcmPlace* place, uint8_t** pcm, uint32_t* pcmBytes, uint8_t* pcmFormat, int* placed);
 
 // Reads the fixed fields of a wave-format record (at least 18 bytes); the
 // channel mask is left 0.

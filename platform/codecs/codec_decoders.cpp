@@ -34,6 +34,11 @@ enum { GSM_BLOCK_BYTES = 65, GSM_BLOCK_SAMPLES = 320 };
 // Decoder calls in a row without output before a conversion gives up.
 enum { MPEG_IDLE_CALLS = 64 };
 
+// Frames decoded and thrown away before a point a decoder starts at, so that
+// the bit reservoir and the filter banks hold what they would have held
+// there in a decode from the start.
+enum { MPEG_LEAD_IN_FRAMES = 8 };
+
 // Float samples converted per step, or one frame when a frame holds more.
 enum { FLOAT_CHUNK_SAMPLES = 16384 };
 
@@ -54,6 +59,7 @@ struct PlatformCodecStream {
     uint16_t channels;        // of the PCM given
     uint32_t rate;            // Hz
     int holding;              // the block is in the codec's hands
+    int startedAtMiddle;      // StartAtMiddle readied the decoder: Convert goes on from there
     // The block being read (both decoders read it in place).
     const uint8_t* source;
     uint32_t sourceBytes;
@@ -140,6 +146,7 @@ int OpenMpeg(PlatformCodecStream* stream) {
     stream->mpeg = mpg123_new(nullptr, &error);
     if (stream->mpeg == nullptr) return -1;
     mpg123_param(stream->mpeg, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
+    mpg123_param(stream->mpeg, MPG123_PREFRAMES, MPEG_LEAD_IN_FRAMES, 0.0);
     // 16-bit output in the stream's channel count (the decoder mixes or
     // doubles channels of frames that differ) at any rate it knows. Allowing
     // a single rate makes the decoder resample, and its resampler can hang on
@@ -227,6 +234,13 @@ uint64_t CountMpegOutputFrames(const uint8_t* block, uint32_t bytes, uint32_t ou
 int GetMpegOutputSize(PlatformCodecStream* stream, const uint8_t* source, uint32_t bytes,
                       uint32_t* pcmBytes) {
     uint64_t frames = CountMpegOutputFrames(source, bytes, stream->rate);
+    // The decoder's own count of the whole stream (the gapless trims taken
+    // off) is what it gives: with it the bound is the size of the PCM, so
+    // that the PCM can be decoded where it is to stay.
+    if (StartMpegBlock(stream, source, bytes) == 0 && mpg123_scan(stream->mpeg) == MPG123_OK) {
+        off_t length = mpg123_length(stream->mpeg);
+        if (length > 0 && (uint64_t)length < frames) frames = (uint64_t)length;
+    }
     uint64_t total = frames * stream->channels * 2;
     if (total > (uint64_t)INT_MAX) total = (uint64_t)INT_MAX - (uint64_t)INT_MAX % (stream->channels * 2u);
     *pcmBytes = (uint32_t)total;
@@ -238,7 +252,9 @@ int GetMpegOutputSize(PlatformCodecStream* stream, const uint8_t* source, uint32
 // room left goes through a scratch buffer, and what does not fit is cut.
 int ConvertMpeg(PlatformCodecStream* stream, const uint8_t* source, uint32_t bytes, uint8_t* pcm,
                 uint32_t capacity, uint32_t* used) {
-    if (stream->source != source || stream->sourceBytes != bytes || stream->position != 0) {
+    if (stream->startedAtMiddle && stream->source == source && stream->sourceBytes == bytes) {
+        stream->startedAtMiddle = 0;
+    } else if (stream->source != source || stream->sourceBytes != bytes || stream->position != 0) {
         if (StartMpegBlock(stream, source, bytes) != 0) return -1;
     }
     size_t frameBytes = mpg123_outblock(stream->mpeg);
@@ -279,6 +295,22 @@ int ConvertMpeg(PlatformCodecStream* stream, const uint8_t* source, uint32_t byt
         if (result != MPG123_OK) break;
     }
     *used = filled;
+    return 0;
+}
+
+// The decoder placed at the first frame after the middle of the stream, by
+// its frame index.
+int StartMpegAtMiddle(PlatformCodecStream* stream, const uint8_t* source, uint32_t bytes, uint32_t pcmBytes,
+                      uint32_t* fromBytes) {
+    if (StartMpegBlock(stream, source, bytes) != 0 || mpg123_scan(stream->mpeg) != MPG123_OK) return -1;
+    off_t frames = mpg123_framelength(stream->mpeg);
+    if (frames < 2 * MPEG_LEAD_IN_FRAMES) return -1;
+    if (mpg123_seek_frame(stream->mpeg, frames / 2, SEEK_SET) < 0) return -1;
+    off_t sample = mpg123_tell(stream->mpeg);
+    uint64_t from = (uint64_t)(sample > 0 ? sample : 0) * stream->channels * 2;
+    if (from == 0 || from >= pcmBytes) return -1;
+    *fromBytes = (uint32_t)from;
+    stream->startedAtMiddle = 1;
     return 0;
 }
 
@@ -393,7 +425,10 @@ int GetSndfileOutputSize(PlatformCodecStream* stream, const uint8_t* source, uin
 
 int ConvertSndfile(PlatformCodecStream* stream, const uint8_t* source, uint32_t bytes, uint8_t* pcm,
                    uint32_t capacity, uint32_t* used) {
-    if (stream->sound == nullptr || stream->source != source || stream->sourceBytes != bytes) {
+    int goOn = stream->startedAtMiddle && stream->sound != nullptr && stream->source == source &&
+               stream->sourceBytes == bytes;
+    stream->startedAtMiddle = 0;
+    if (!goOn) {
         SF_INFO info;
         if (StartSndfileBlock(stream, source, bytes, &info) != 0) return -1;
     }
@@ -427,6 +462,42 @@ int ConvertSndfile(PlatformCodecStream* stream, const uint8_t* source, uint32_t 
         free(samples);
     }
     *used = (uint32_t)(done * frameBytes);
+    return 0;
+}
+
+// Frames per independent block of the format: a decoder can start at any
+// multiple of it and give what a decode from the start gives. 0 for formats
+// whose decoder carries state from block to block (GSM 6.10) or that are not
+// known here.
+uint32_t GetIndependentFrames(PlatformCodecStream* stream) {
+    switch (stream->tag) {
+        case CODEC_TAG_PCM:
+        case CODEC_TAG_IEEE_FLOAT:
+        case CODEC_TAG_ALAW:
+        case CODEC_TAG_MULAW:
+            return 1;
+        case CODEC_TAG_IMA_ADPCM:
+        case CODEC_TAG_MS_ADPCM:
+            // Samples per block, after the extra size.
+            if (stream->formatBytes < 20 || ReadU16(stream->formatRecord + 16) < 2) return 0;
+            return ReadU16(stream->formatRecord + 18);
+        default:
+            return 0;
+    }
+}
+
+int StartSndfileAtMiddle(PlatformCodecStream* stream, const uint8_t* source, uint32_t bytes, uint32_t pcmBytes,
+                         uint32_t* fromBytes) {
+    uint32_t step = GetIndependentFrames(stream);
+    if (step == 0) return -1;
+    SF_INFO info;
+    if (StartSndfileBlock(stream, source, bytes, &info) != 0) return -1;
+    sf_count_t frame = info.frames / 2;
+    frame -= frame % step;
+    uint64_t from = (uint64_t)frame * stream->channels * 2;
+    if (frame <= 0 || from >= pcmBytes || sf_seek(stream->sound, frame, SEEK_SET) != frame) return -1;
+    *fromBytes = (uint32_t)from;
+    stream->startedAtMiddle = 1;
     return 0;
 }
 
@@ -500,6 +571,14 @@ int CodecConvert(PlatformCodecStream* stream, const uint8_t* source, uint32_t so
     return ConvertSndfile(stream, source, sourceBytes, pcm, pcmCapacity, pcmBytesUsed);
 }
 
+int CodecStartAtMiddle(PlatformCodecStream* stream, const uint8_t* source, uint32_t sourceBytes, uint32_t pcmBytes,
+                       uint32_t* fromBytes) {
+    if (stream == nullptr || source == nullptr) return -1;
+    stream->startedAtMiddle = 0;
+    if (stream->kind == CODEC_KIND_MPEG) return StartMpegAtMiddle(stream, source, sourceBytes, pcmBytes, fromBytes);
+    return StartSndfileAtMiddle(stream, source, sourceBytes, pcmBytes, fromBytes);
+}
+
 int CodecReleaseBlock(PlatformCodecStream* stream) {
     if (stream == nullptr) return -1;
     // Both decoders are done with the block when Convert returns.
@@ -525,4 +604,5 @@ int CodecCloseStream(PlatformCodecStream* stream) {
 const PlatformCodecOps CODEC_OPS = {
     CodecSuggestFormat, CodecOpenStream, CodecGetOutputSize,
     CodecConvert,       CodecReleaseBlock, CodecCloseStream,
+    CodecStartAtMiddle,
 };

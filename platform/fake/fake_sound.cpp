@@ -1,6 +1,7 @@
 // fake_sound.cpp: the fake sound device (see fake_sound.h).
 #include "platform/fake/fake_sound.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -100,7 +101,7 @@ int FakeGetPosition(int id, uint32_t* position) {
 int FakePlay(int id, uint32_t flags) {
     Record("Play");
     FakeSoundBuffer* buffer = Live(id);
-    if (!buffer || buffer->playFails) return -1;
+    if (!buffer || buffer->playFails || buffer->mapped) return -1;
     buffer->playing = 1;
     buffer->looping = (flags & DSBPLAY_LOOPING) ? 1 : 0;
     return 0;
@@ -132,8 +133,11 @@ int FakeLock(int id, uint32_t offset, uint32_t bytes, void** part1, uint32_t* by
     Record("Lock");
     FakeSoundBuffer* buffer = Live(id);
     uint32_t size = buffer ? (uint32_t)buffer->bytes.size() : 0;
-    if (!buffer || buffer->lockFails || buffer->locked || offset >= size || bytes == 0 || bytes > size) return -1;
+    if (!buffer || buffer->lockFails || buffer->locked || buffer->mapped || offset >= size || bytes == 0 || bytes > size) {
+        return -1;
+    }
     buffer->locked = 1;
+    buffer->written = 1;
     *part1 = buffer->bytes.data() + offset;
     *bytes1 = bytes <= size - offset ? bytes : size - offset;
     if (part2) {
@@ -160,6 +164,28 @@ void FakeReleaseBuffer(int id) {
     FAKE_SOUND.buffers[id].playing = 0;
 }
 
+// The buffer's own bytes, as the real device hands out its storage: only a
+// buffer nothing has been written to yet.
+int FakeMapBuffer(int id, void** data) {
+    Record("MapBuffer");
+    FakeSoundBuffer* buffer = Live(id);
+    if (!buffer || FAKE_SOUND.mapBufferFails || buffer->locked || buffer->mapped || buffer->written) return -1;
+    buffer->mapped = 1;
+    buffer->written = 1;
+    // The device's memory is not promised to be silence: whatever the
+    // caller leaves unwritten is heard as this.
+    std::fill(buffer->bytes.begin(), buffer->bytes.end(), (uint8_t)0xA5);
+    *data = buffer->bytes.data();
+    return 0;
+}
+int FakeUnmapBuffer(int id) {
+    Record("UnmapBuffer");
+    FakeSoundBuffer* buffer = Live(id);
+    if (!buffer || !buffer->mapped) return -1;
+    buffer->mapped = 0;
+    return 0;
+}
+
 int FakeCanHoldBuffer(const WaveFormat*, uint32_t bytes) {
     return FAKE_SOUND.maxBufferBytes == 0 || bytes <= FAKE_SOUND.maxBufferBytes;
 }
@@ -173,7 +199,7 @@ const PlatformSoundOps FAKE_SOUND_OPS = {
     FakePlay, FakeStop, FakeSetPosition, FakeSetFrequency,
     FakeLock, FakeUnlock, FakeReleaseBuffer,
     nullptr,  // no Fill: buffers are written through Lock and Unlock
-    FakeCanHoldBuffer,
+    FakeCanHoldBuffer, FakeMapBuffer, FakeUnmapBuffer,
 };
 
 void InstallFakeSoundDevice(void) {
@@ -194,6 +220,7 @@ void InstallFakeSoundDevice(void) {
     FAKE_SOUND.primaryBufferFails = FAKE_SOUND.setPrimaryFormatFails = 0;
     FAKE_SOUND.createBufferFails = FAKE_SOUND.frequencyControlFails = FAKE_SOUND.createBufferFailAfter = 0;
     FAKE_SOUND.maxBufferBytes = 0;
+    FAKE_SOUND.mapBufferFails = 0;
     for (int id = 1; id <= FAKE_SOUND.buffersCreated; id++) FAKE_SOUND.buffers[id] = FakeSoundBuffer{};
     FAKE_SOUND.buffersCreated = 0;
     PLATFORM.sound = &FAKE_SOUND_OPS;

@@ -26,6 +26,8 @@ struct FakeSoundBuffer {
     uint32_t position;           // bytes from the start
     uint32_t frequency;          // Hz, 0 = the format's rate
     int locked;
+    int mapped;                  // MapBuffer handed out the bytes, no UnmapBuffer yet
+    int written;                 // locked or mapped at least once
     // Set by the test: the operation fails on this buffer while nonzero.
     int statusFails, positionFails, playFails, stopFails, setPositionFails, lockFails;
 };
@@ -46,6 +48,7 @@ struct FakeSoundDevice {
     int frequencyControlFails;       // refuse buffers that ask for DSBCAPS_CTRLFREQUENCY
     int createBufferFailAfter;       // > 0: refuse buffers after this many were made
     uint32_t maxBufferBytes;         // > 0: the largest buffer CanHoldBuffer accepts, bytes
+    int mapBufferFails;              // MapBuffer refuses every buffer (a device without it)
 
     int buffersCreated;              // ids handed out so far (ids are 1..buffersCreated)
     FakeSoundBuffer buffers[MAX_FAKE_SOUND_BUFFERS + 1];  // by id

@@ -58,6 +58,15 @@ constexpr double MAX_STEP_SINC23 = 4.9;
 constexpr double MAX_STEP_SINC = 4.5;
 constexpr double MAX_STEP = 255;
 
+// The mapped-buffer extension of 1.19 (AL_SOFTX_map_buffer, later
+// AL_SOFT_map_buffer) is not in its headers: its entry points are looked up
+// at run time.
+typedef void (*MapBufferStorage)(ALuint buffer, ALenum format, const ALvoid* data, ALsizei size, ALsizei rate,
+                                 ALuint flags);
+typedef void* (*MapBufferMemory)(ALuint buffer, ALsizei offset, ALsizei length, ALuint access);
+typedef void (*UnmapBufferMemory)(ALuint buffer);
+const ALuint MAP_WRITE_BIT = 0x2;
+
 struct OpenAlBuffer {
     int used;
     ALuint buffer, source;
@@ -73,6 +82,7 @@ struct OpenAlBuffer {
     int filled;               // staging was uploaded and freed
     uint32_t pendingFrame;    // where a stopped source starts its next play
     double maxStep;           // of the source's resampler, see MAX_STEP_*
+    int mapped;               // the AL buffer's storage is mapped for writing
 };
 
 struct OpenAlSoundState {
@@ -89,6 +99,10 @@ struct OpenAlSoundState {
     int resamplerOverride;    // index + 1; 0 = use the choice
     char resamplerNames[MAX_RESAMPLERS][64];
     int hasFloat, hasMultiChannel, hasDirectChannels;
+    // Buffer storage mapped into our memory (null without the extension).
+    MapBufferStorage storeBuffer;
+    MapBufferMemory mapBuffer;
+    UnmapBufferMemory unmapBuffer;
     OpenAlBuffer buffers[MAX_OPENAL_BUFFERS + 1];  // by id, 0 unused
 };
 
@@ -152,6 +166,15 @@ int OpenContext(const ALCint* attributes) {
     AL_SOUND.hasFloat = alIsExtensionPresent("AL_EXT_FLOAT32");
     AL_SOUND.hasMultiChannel = alIsExtensionPresent("AL_EXT_MCFORMATS");
     AL_SOUND.hasDirectChannels = alIsExtensionPresent("AL_SOFT_direct_channels");
+    AL_SOUND.storeBuffer = nullptr;
+    AL_SOUND.mapBuffer = nullptr;
+    AL_SOUND.unmapBuffer = nullptr;
+    if (alIsExtensionPresent("AL_SOFTX_map_buffer") || alIsExtensionPresent("AL_SOFT_map_buffer")) {
+        AL_SOUND.storeBuffer = (MapBufferStorage)alGetProcAddress("alBufferStorageSOFT");
+        AL_SOUND.mapBuffer = (MapBufferMemory)alGetProcAddress("alMapBufferSOFT");
+        AL_SOUND.unmapBuffer = (UnmapBufferMemory)alGetProcAddress("alUnmapBufferSOFT");
+        if (!AL_SOUND.storeBuffer || !AL_SOUND.mapBuffer || !AL_SOUND.unmapBuffer) AL_SOUND.storeBuffer = nullptr;
+    }
     ReadResamplers();
     ReadOutputRate();
     return 0;
@@ -642,7 +665,7 @@ int AlGetPosition(int id, uint32_t* position) {
 
 int AlPlay(int id, uint32_t flags) {
     OpenAlBuffer* b = Live(id);
-    if (!b) return -1;
+    if (!b || b->mapped) return -1;
     if (b->dirty && Flush(b) != 0) return -1;
     if (!b->attached && Upload(b, nullptr) != 0) return -1;
     alGetError();
@@ -708,7 +731,7 @@ int AlSetFrequency(int id, uint32_t hz) {
 
 int AlLock(int id, uint32_t offset, uint32_t bytes, void** part1, uint32_t* bytes1, void** part2, uint32_t* bytes2) {
     OpenAlBuffer* b = Live(id);
-    if (!b || b->locked || b->filled || offset >= b->bytes || bytes == 0 || bytes > b->bytes) return -1;
+    if (!b || b->locked || b->filled || b->mapped || offset >= b->bytes || bytes == 0 || bytes > b->bytes) return -1;
     if (offset + bytes > b->bytes && !part2) return -1;
     if (!b->staging) {
         // Silence until written. Zero silence comes from calloc, whose large
@@ -749,9 +772,47 @@ int AlUnlock(int id, void* part1, uint32_t bytes1, void* part2, uint32_t bytes2)
 // where it is, with no staging block.
 int AlFill(int id, const void* data, uint32_t bytes) {
     OpenAlBuffer* b = Live(id);
-    if (!b || !data || b->locked || b->filled || b->staging || bytes != b->bytes) return -1;
+    if (!b || !data || b->locked || b->filled || b->mapped || b->staging || bytes != b->bytes) return -1;
     if (Upload(b, (const uint8_t*)data) != 0) return -1;
     b->dirty = 0;
+    b->coveredEnd = b->bytes;
+    b->filled = 1;
+    return 0;
+}
+
+// The AL buffer's own storage, in the buffer's format, written in place:
+// only layouts that go up as they are, and only before anything else has
+// been put into the buffer.
+int AlMapBuffer(int id, void** data) {
+    OpenAlBuffer* b = Live(id);
+    if (!b || !data || !AL_SOUND.storeBuffer || b->locked || b->filled || b->mapped || b->staging || b->attached) {
+        return -1;
+    }
+    UploadLayout layout = GetUploadLayout(&b->format);
+    if (!layout.asIs || layout.format == 0) return -1;
+    ALsizei bytes = (ALsizei)(b->bytes - b->bytes % b->format.blockAlign);
+    alGetError();
+    // No data: the storage is made without a copy of anything.
+    AL_SOUND.storeBuffer(b->buffer, layout.format, nullptr, bytes, (ALsizei)b->format.samplesPerSecond, MAP_WRITE_BIT);
+    if (alGetError() != AL_NO_ERROR) return -1;
+    void* memory = AL_SOUND.mapBuffer(b->buffer, 0, bytes, MAP_WRITE_BIT);
+    if (alGetError() != AL_NO_ERROR || !memory) return -1;
+    b->mapped = 1;
+    *data = memory;
+    return 0;
+}
+
+// A buffer that is mapped cannot be given to its source: it is attached here.
+int AlUnmapBuffer(int id) {
+    OpenAlBuffer* b = Live(id);
+    if (!b || !b->mapped) return -1;
+    alGetError();
+    AL_SOUND.unmapBuffer(b->buffer);
+    b->mapped = 0;
+    if (alGetError() != AL_NO_ERROR) return -1;
+    alSourcei(b->source, AL_BUFFER, (ALint)b->buffer);
+    if (alGetError() != AL_NO_ERROR) return -1;
+    b->attached = 1;
     b->coveredEnd = b->bytes;
     b->filled = 1;
     return 0;
@@ -760,6 +821,7 @@ int AlFill(int id, const void* data, uint32_t bytes) {
 void AlReleaseBuffer(int id) {
     OpenAlBuffer* b = Live(id);
     if (!b) return;
+    if (b->mapped) AL_SOUND.unmapBuffer(b->buffer);
     alSourceStop(b->source);
     alSourcei(b->source, AL_BUFFER, 0);
     alDeleteSources(1, &b->source);
@@ -777,7 +839,7 @@ const PlatformSoundOps OPENAL_SOUND_OPS = {
     AlEnumerateDevices, AlCreateBuffer, AlGetStatus, AlGetPosition,
     AlPlay, AlStop, AlSetPosition, AlSetFrequency,
     AlLock, AlUnlock, AlReleaseBuffer, AlFill,
-    AlCanHoldBuffer,
+    AlCanHoldBuffer, AlMapBuffer, AlUnmapBuffer,
 };
 
 // ---- Loopback and resamplers (tests and benchmarks) ----

@@ -540,7 +540,7 @@ int ScriptClose(PlatformCodecStream*) {
     SCRIPT.openStreams--;
     return SCRIPT.closeFails ? -1 : 0;
 }
-const PlatformCodecOps SCRIPTED_CODEC = {ScriptSuggest, ScriptOpen, ScriptSize, ScriptConvert, ScriptRelease, ScriptClose};
+const PlatformCodecOps SCRIPTED_CODEC = {ScriptSuggest, ScriptOpen, ScriptSize, ScriptConvert, ScriptRelease, ScriptClose, nullptr};
 
 class ConvertToPcmSteps : public SoundLoader {
 protected:
