@@ -70,11 +70,11 @@ TEST_F(FileDialogTest, NoChoiceLeavesBuffersAndDirectoryAlone) {
     // Any other mode: no dialog at all.
     EXPECT_EQ(SelectFile(nullptr, 'o', b.path, b.title, "開け", FILTER), 0);
     EXPECT_EQ(CountFakeCalls("RunFileDialog"), 0);
-    // Cancelled, failed, and a name that cannot fit the title buffer.
+    // Cancelled, failed (which is not a cancel), and a name that cannot fit the title buffer.
     FAKE.dialogResult = 0;
     EXPECT_EQ(SelectFile(nullptr, 'g', b.path, b.title, "開け", FILTER), 0);
     FAKE.dialogResult = -1;
-    EXPECT_EQ(SelectFile(nullptr, 'g', b.path, b.title, "開け", FILTER), 0);
+    EXPECT_EQ(SelectFile(nullptr, 'g', b.path, b.title, "開け", FILTER), -1);
     FAKE.dialogResult = 1;
     FAKE.dialogPath = "/tmp/" + std::string(SELECT_FILE_BUFFER_SIZE, 'n');
     EXPECT_EQ(SelectFile(nullptr, 'g', b.path, b.title, "開け", FILTER), 0);

@@ -92,8 +92,9 @@ TEST_F(RealWindowTest, SecondInstanceOfAProgramEndsWithZeroAndNoWindow) {
         _exit(127);
     }
     std::string count;
+    // No pumping here: the demonstration program takes the focus, and an
+    // inactive window holds the pump until it is active again.
     for (int i = 0; i < 100 && count != "2"; i++) {
-        ProcessWindowMessages();
         count = Shell("xdotool search --name '^Marovel ver0.001a$' | wc -l");
         usleep(50 * 1000);
     }
