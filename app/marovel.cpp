@@ -102,6 +102,8 @@ int main(int argc, char** argv) {
     int parsed = ReadCommandLine(argc, argv, &fileArgument);
     if (parsed != RUN_PLAYER) return parsed;
 
+    // The dialog's toolkit starts while the library does.
+    if (fileArgument == nullptr) PrepareFileDialog();
     SetScreenMode(350, 120, 16, -1);
     SetWindowTitleText("Marovel ver0.001a");
     SetLogOutputEnabled(0);

@@ -124,6 +124,10 @@ enum { SELECT_FILE_BUFFER_SIZE = 260 };  // bytes of each of SelectFile's two bu
 // zero at the end) are Shift-JIS. The owner is not used.
 int SelectFile(void* owner, int mode, char* path, char* title, const char* dialogTitle, const char* filter);
 
+// Starts the dialog's toolkit in the background; a program that will ask for a
+// file calls it early (before InitLibrary, say) so that the dialog opens sooner.
+void PrepareFileDialog(void);
+
 // A file name in the file system's bytes as Shift-JIS text to draw: characters
 // the code page lacks become '?', the text is cut after the last whole character
 // that fits in size-1 bytes. Returns the length written.

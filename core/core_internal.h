@@ -12,6 +12,8 @@ enum { START_DIRECTORY_SIZE = 4096 };
 const char* GetStartDirectory(void);
 // Empties "AppLog.txt" in the start directory and resets indentation (log on only).
 void ResetLogFile(void);
+// 1 when log texts reach a file (the log is on and there is a start directory).
+int IsLogWritten(void);
 // The log file's path: the start directory, a separator unless it ends in one, "AppLog.txt".
 int BuildLogPath(char* path, size_t size);
 

@@ -45,6 +45,8 @@ int SelectFile(void* owner, int mode, char* path, char* title, const char* dialo
     return 1;
 }
 
+void PrepareFileDialog(void) { PLATFORM.dialog->PrepareFileDialog(); }
+
 int ConvertFileNameToText(const char* name, char* text, int size) {
     return ConvertFileNameToSjis(name, text, size);
 }

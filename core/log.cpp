@@ -50,6 +50,8 @@ void WriteWithLineEnds(FILE* file, const char* text) {
 
 }  // namespace
 
+int IsLogWritten(void) { return !LOG.logOff && GetStartDirectory()[0] != '\0'; }
+
 int SetLogOutputEnabled(int flag) {
     LOG.logOff = (flag == 0);
     return 0;

@@ -87,7 +87,8 @@ int WriteSystemReport(void) {
     PlatformCpuInfo cpu = {};
     PLATFORM.clock->GetCpuInfo(&cpu);
     WriteProcessorLines(cpu);
-    WriteProcessorSpeed(cpu);
+    // The measurement busy-waits 200 ms for a line only the log shows.
+    if (IsLogWritten()) WriteProcessorSpeed(cpu);
     DecreaseLogIndent();
 
     if (REPORT.mediaVersionCode < MEDIA_VERSION_REQUIRED) {

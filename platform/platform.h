@@ -181,6 +181,9 @@ struct PlatformDialogOps {
     // bytes, terminated within size) when the user confirmed a file; 0 when the
     // dialog was cancelled; -1 when it could not be shown or the path does not fit.
     int (*RunFileDialog)(const PlatformFileDialogRequest* request, char* path, int size);
+    // Starts the dialog's toolkit in the background, so that a later dialog
+    // opens sooner; returns at once.
+    void (*PrepareFileDialog)(void);
 };
 
 struct PlatformTables {

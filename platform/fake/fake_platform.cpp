@@ -241,8 +241,11 @@ int FakeRunFileDialog(const PlatformFileDialogRequest* request, char* path, int 
     return 1;
 }
 
+void FakePrepareFileDialog(void) { Record("PrepareFileDialog"); }
+
 const PlatformDialogOps FAKE_DIALOG_OPS = {
     FakeRunFileDialog,
+    FakePrepareFileDialog,
 };
 
 }  // namespace

@@ -1,39 +1,61 @@
 // gtk_dialog.cpp: the file dialog on GTK 3's native file chooser.
 //
 // GtkFileChooserNative picks the dialog as GTK does by default: the desktop
-// portal's inside a sandbox, GTK's own otherwise. GTK is started on the first
-// call, on its own connection to the display beside SDL's, and runs only inside
-// a call: the dialog's main loop iterates here until the dialog answers, then
-// the dialog is destroyed and its windows are gone before the call returns.
-// While it runs, SDL's connection is pumped now and then, so that the window
-// manager still sees the main window answer (its events wait in SDL's queue for
-// the library's next pump), and a close request of the main window ends the
-// dialog as a cancel would.
+// portal's inside a sandbox, GTK's own otherwise. GTK lives on a thread of its
+// own, started as early as the program asks (its start-up then runs while the
+// library starts) or at the first dialog, and only that thread touches GTK: it
+// runs GTK's main loop for good, and a dialog is handed to it as a request.
+// The caller's thread blocks meanwhile, pumping SDL's connection now and then
+// so that the window manager still sees the main window answer (its events
+// wait in SDL's queue for the library's next pump); a close request of the
+// main window ends the dialog as a cancel would. The process's locale is never
+// changed: GTK's thread alone takes the user's.
 #include <SDL.h>
 #include <gtk/gtk.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <clocale>
-#include <cstdlib>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 #include "platform/sdl2/sdl2_internal.h"
 
 namespace {
 
-enum { TEXT_UTF8_SIZE = 1024, PUMP_INTERVAL_MS = 100, PEEKED_EVENTS = 256 };
+enum { TEXT_UTF8_SIZE = 1024, PUMP_INTERVAL_MS = 20, PEEKED_EVENTS = 256 };
 
+// One dialog, from the request to its answer. Written by GTK's thread while
+// it runs; the caller reads the answer once done is set under the lock.
 struct DialogRun {
+    // The request, copied so that GTK's thread never reads the caller's memory.
+    int save;
+    std::string title;   // UTF-8
+    std::string filter;  // the Shift-JIS block, terminators included
+    int filterIndex;
+    std::string folder;  // where the dialog starts
+    // Kept on GTK's thread.
+    GtkFileChooserNative* native;
+    // The answer.
     int done;
-    int response;
-    int mainWindowClosed;  // the main window was asked to close meanwhile
+    int result;          // 1 chosen, 0 cancelled, -1 failed
+    std::string path;
 };
 
-int GTK_STARTED = 0;  // 1 started, -1 failed for good
+struct GtkThreadState {
+    std::mutex lock;
+    std::condition_variable changed;
+    int threadStarted;  // the thread exists (it runs until the process ends)
+    int ready;          // 0 starting, 1 GTK runs, -1 GTK could not start
+};
+
+GtkThreadState GTK_THREAD;
 
 // 1 when a session bus can be reached without launching one.
 int HasSessionBus(void) {
@@ -74,9 +96,7 @@ gboolean FitDialogToScreen(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-void FitDialogWhenMapped(GtkWidget* widget, gpointer) {
-    g_idle_add(FitDialogToScreen, g_object_ref(widget));
-}
+void FitDialogWhenMapped(GtkWidget* widget, gpointer) { g_idle_add(FitDialogToScreen, g_object_ref(widget)); }
 
 // Every file chooser dialog gets the fitting as it is realized.
 gboolean WatchDialogSize(GSignalInvocationHint*, guint, const GValue* values, gpointer) {
@@ -87,20 +107,69 @@ gboolean WatchDialogSize(GSignalInvocationHint*, guint, const GValue* values, gp
     return TRUE;
 }
 
-int StartGtk(void) {
-    if (GTK_STARTED == 0) {
-        // Without a session bus, GTK's settings would try to launch one for
-        // dconf on every dialog and warn each time: keep them in memory.
-        if (!HasSessionBus()) setenv("GSETTINGS_BACKEND", "memory", 0);
-        // The process keeps its own locale; the dialog gets the user's only while it runs.
-        gtk_disable_setlocale();
-        GTK_STARTED = gtk_init_check(nullptr, nullptr) ? 1 : -1;
-        if (GTK_STARTED == 1) {
-            g_signal_add_emission_hook(g_signal_lookup("realize", GTK_TYPE_WIDGET), 0, WatchDialogSize, nullptr,
-                                       nullptr);
+// GTK's thread: starts GTK, says how that went, then runs GTK's main loop for
+// the rest of the process.
+// A dialog made and realized while the program starts, waiting to be shown:
+// building the chooser is most of a dialog's opening time. Touched on GTK's
+// thread only.
+GtkFileChooserNative* SPARE_DIALOG = nullptr;
+
+GtkFileChooserNative* MakeDialog(int save, const char* folder) {
+    GtkFileChooserNative* native = gtk_file_chooser_native_new(
+        "", nullptr, save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN, nullptr, nullptr);
+    GtkFileChooser* chooser = GTK_FILE_CHOOSER(native);
+    gtk_file_chooser_set_local_only(chooser, TRUE);
+    gtk_file_chooser_set_select_multiple(chooser, FALSE);
+    if (save) gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
+    // No initial folder asked for: start where the process stands.
+    gtk_file_chooser_set_current_folder(chooser, folder);
+    return native;
+}
+
+// Makes the spare open dialog and realizes GTK's own window for it (a portal's
+// dialog lives in another process and has no window here).
+void MakeSpareDialog(const char* folder) {
+    SPARE_DIALOG = MakeDialog(0, folder);
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* at = windows; at != nullptr; at = at->next) {
+        if (GTK_IS_FILE_CHOOSER_DIALOG(at->data) && !gtk_widget_get_realized(GTK_WIDGET(at->data))) {
+            gtk_widget_realize(GTK_WIDGET(at->data));
         }
     }
-    return GTK_STARTED == 1 ? 0 : -1;
+    g_list_free(windows);
+}
+
+void RunGtkThread(std::string folder) {
+    // The user's language and character set for the dialog, on this thread only.
+    locale_t user = newlocale(LC_ALL_MASK, "", (locale_t)0);
+    if (user != (locale_t)0) uselocale(user);
+    gtk_disable_setlocale();
+    int ok = gtk_init_check(nullptr, nullptr);
+    if (ok) {
+        g_signal_add_emission_hook(g_signal_lookup("realize", GTK_TYPE_WIDGET), 0, WatchDialogSize, nullptr,
+                                   nullptr);
+    }
+    {
+        std::lock_guard<std::mutex> hold(GTK_THREAD.lock);
+        GTK_THREAD.ready = ok ? 1 : -1;
+    }
+    GTK_THREAD.changed.notify_all();
+    if (!ok) return;
+    MakeSpareDialog(folder.c_str());
+    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    g_main_loop_run(loop);
+}
+
+void StartGtkThread(void) {
+    if (GTK_THREAD.threadStarted) return;
+    // Without a session bus, GTK's settings would try to launch one for dconf
+    // on every dialog and warn each time: keep them in memory. Set here, before
+    // any other thread could read the environment.
+    if (!HasSessionBus()) setenv("GSETTINGS_BACKEND", "memory", 0);
+    GTK_THREAD.threadStarted = 1;
+    char* here = g_get_current_dir();
+    std::thread(RunGtkThread, std::string(here)).detach();
+    g_free(here);
 }
 
 // Why GTK could not start, on standard error: the display it was given.
@@ -116,32 +185,43 @@ void ReportGtkFailure(void) {
     fflush(stderr);
 }
 
-void OnResponse(GtkNativeDialog*, gint response, gpointer data) {
-    DialogRun* run = (DialogRun*)data;
-    run->response = response;
-    run->done = 1;
+// ---- On GTK's thread ----
+
+void FinishPendingEvents(void) {
+    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+    gdk_display_flush(gdk_display_get_default());
 }
 
-// Pumps SDL's connection and looks, without taking anything from its queue,
-// for a close request of the main window (or of the whole program).
-gboolean PumpSdl(gpointer data) {
-    if (SDL_WasInit(SDL_INIT_VIDEO) == 0) return G_SOURCE_CONTINUE;
-    SDL_PumpEvents();
-    SDL_Event events[PEEKED_EVENTS];
-    int count = SDL_PeepEvents(events, PEEKED_EVENTS, SDL_PEEKEVENT, SDL_QUIT, SDL_WINDOWEVENT);
-    uint32_t main = GetSdl2MainWindowId();
-    for (int i = 0; i < count; i++) {
-        int close = events[i].type == SDL_QUIT ||
-                    (events[i].type == SDL_WINDOWEVENT && events[i].window.event == SDL_WINDOWEVENT_CLOSE &&
-                     main != 0 && events[i].window.windowID == main);
-        if (close) {
-            DialogRun* run = (DialogRun*)data;
-            run->mainWindowClosed = 1;
-            run->done = 1;
-            break;
-        }
+// The dialog is gone (its windows too) before the caller hears the answer.
+void EndDialog(DialogRun* run, int result) {
+    if (run->native != nullptr) {
+        gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(run->native));
+        g_object_unref(run->native);
+        run->native = nullptr;
     }
-    return G_SOURCE_CONTINUE;
+    FinishPendingEvents();
+    {
+        std::lock_guard<std::mutex> hold(GTK_THREAD.lock);
+        run->result = result;
+        run->done = 1;
+    }
+    GTK_THREAD.changed.notify_all();
+}
+
+void OnResponse(GtkNativeDialog*, gint response, gpointer data) {
+    DialogRun* run = (DialogRun*)data;
+    int result = 0;
+    if (response == GTK_RESPONSE_ACCEPT) {
+        char* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(run->native));
+        if (chosen != nullptr) {
+            run->path = chosen;
+            result = 1;
+        } else {
+            result = -1;
+        }
+        g_free(chosen);
+    }
+    EndDialog(run, result);
 }
 
 // Windows' "*.*" means every file; a GTK glob would ask for a dot in the name.
@@ -178,66 +258,134 @@ void AddFilters(GtkFileChooser* chooser, const char* block, int selected) {
     }
 }
 
-void FinishPendingEvents(void) {
-    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
-    gdk_display_flush(gdk_display_get_default());
+gboolean ShowDialog(gpointer data) {
+    DialogRun* run = (DialogRun*)data;
+    if (SPARE_DIALOG != nullptr && !run->save) {
+        run->native = SPARE_DIALOG;
+        SPARE_DIALOG = nullptr;
+        // The folder may have changed since the spare was made.
+        char* folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(run->native));
+        if (folder == nullptr || run->folder != folder) {
+            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(run->native), run->folder.c_str());
+        }
+        g_free(folder);
+    } else {
+        run->native = MakeDialog(run->save, run->folder.c_str());
+    }
+    gtk_native_dialog_set_title(GTK_NATIVE_DIALOG(run->native), run->title.c_str());
+    AddFilters(GTK_FILE_CHOOSER(run->native), run->filter.empty() ? nullptr : run->filter.c_str(), run->filterIndex);
+    g_signal_connect(run->native, "response", G_CALLBACK(OnResponse), run);
+    gtk_native_dialog_show(GTK_NATIVE_DIALOG(run->native));    return G_SOURCE_REMOVE;
 }
+
+// The main window was closed: the dialog goes as if cancelled.
+gboolean CancelDialog(gpointer data) {
+    DialogRun* run = (DialogRun*)data;
+    if (run->done) return G_SOURCE_REMOVE;
+    if (run->native != nullptr) gtk_native_dialog_hide(GTK_NATIVE_DIALOG(run->native));
+    EndDialog(run, 0);
+    return G_SOURCE_REMOVE;
+}
+
+// ---- On the caller's thread ----
+
+// Runs a step on GTK's thread. Always queued: invoking it directly could run it
+// here while GTK's loop has not yet taken its context.
+void QueueOnGtkThread(GSourceFunc step, DialogRun* run) {
+    GSource* source = g_idle_source_new();
+    g_source_set_callback(source, step, run, nullptr);
+    g_source_attach(source, g_main_context_default());
+    g_source_unref(source);
+}
+
+// Pumps SDL's connection and looks, without taking anything from its queue,
+// for a close request of the main window (or of the whole program).
+int IsMainWindowClosing(void) {
+    if (SDL_WasInit(SDL_INIT_VIDEO) == 0) return 0;
+    SDL_PumpEvents();
+    SDL_Event events[PEEKED_EVENTS];
+    int count = SDL_PeepEvents(events, PEEKED_EVENTS, SDL_PEEKEVENT, SDL_QUIT, SDL_WINDOWEVENT);
+    uint32_t main = GetSdl2MainWindowId();
+    for (int i = 0; i < count; i++) {
+        if (events[i].type == SDL_QUIT) return 1;
+        if (events[i].type == SDL_WINDOWEVENT && events[i].window.event == SDL_WINDOWEVENT_CLOSE && main != 0 &&
+            events[i].window.windowID == main) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// The length of a filter block, its closing zero byte included.
+size_t FilterBlockBytes(const char* block) {
+    if (block == nullptr) return 0;
+    size_t at = 0;
+    while (block[at] != '\0') {
+        at += strlen(block + at) + 1;                       // display text
+        if (block[at] == '\0') break;                       // no pattern: the block ends
+        at += strlen(block + at) + 1;                       // pattern
+    }
+    return at + 1;
+}
+
+void GtkPrepareFileDialog(void) { StartGtkThread(); }
 
 int GtkRunFileDialog(const PlatformFileDialogRequest* request, char* path, int size) {
     if (size <= 0) return -1;
     path[0] = '\0';
-    std::string savedLocale = setlocale(LC_ALL, nullptr);
-    setlocale(LC_ALL, "");
-    if (StartGtk() != 0) {
-        setlocale(LC_ALL, savedLocale.c_str());
+    StartGtkThread();
+    std::unique_lock<std::mutex> hold(GTK_THREAD.lock);
+    // GTK's start-up, begun early or just now, keeps the main window answering.
+    while (GTK_THREAD.ready == 0) {
+        hold.unlock();
+        IsMainWindowClosing();
+        hold.lock();
+        GTK_THREAD.changed.wait_for(hold, std::chrono::milliseconds(PUMP_INTERVAL_MS));
+    }
+    if (GTK_THREAD.ready != 1) {
+        hold.unlock();
         ReportGtkFailure();
         return -1;
     }
-    int save = request->kind == FILE_DIALOG_SAVE;
+    hold.unlock();
+
+    DialogRun run = {};
+    run.save = request->kind == FILE_DIALOG_SAVE;
     char titleUtf8[TEXT_UTF8_SIZE];
     ConvertSjisToUtf8(request->title != nullptr ? request->title : "", titleUtf8, sizeof titleUtf8);
-    GtkFileChooserNative* native = gtk_file_chooser_native_new(
-        titleUtf8, nullptr, save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN, nullptr, nullptr);
-    GtkFileChooser* chooser = GTK_FILE_CHOOSER(native);
-    gtk_file_chooser_set_local_only(chooser, TRUE);
-    gtk_file_chooser_set_select_multiple(chooser, FALSE);
-    if (save) gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
-    // No initial folder asked for: start where the process stands.
+    run.title = titleUtf8;
+    run.filter.assign(request->filter != nullptr ? request->filter : "", FilterBlockBytes(request->filter));
+    run.filterIndex = request->filterIndex;
     char* here = g_get_current_dir();
-    gtk_file_chooser_set_current_folder(chooser, here);
+    run.folder = here;
     g_free(here);
-    AddFilters(chooser, request->filter, request->filterIndex);
+    QueueOnGtkThread(ShowDialog, &run);
 
-    DialogRun run = {0, GTK_RESPONSE_NONE, 0};
-    g_signal_connect(native, "response", G_CALLBACK(OnResponse), &run);
-    guint pump = g_timeout_add(PUMP_INTERVAL_MS, PumpSdl, &run);
-    gtk_native_dialog_show(GTK_NATIVE_DIALOG(native));
-    while (!run.done) g_main_context_iteration(nullptr, TRUE);
-    g_source_remove(pump);
-
-    int result = 0;
-    if (run.mainWindowClosed) {
-        gtk_native_dialog_hide(GTK_NATIVE_DIALOG(native));
-    } else if (run.response == GTK_RESPONSE_ACCEPT) {
-        char* chosen = gtk_file_chooser_get_filename(chooser);
-        if (chosen != nullptr && strlen(chosen) < (size_t)size) {
-            snprintf(path, (size_t)size, "%s", chosen);
-            result = 1;
-        } else {
-            fprintf(stderr, "%s: the chosen file's path is too long\n", program_invocation_short_name);
-            result = -1;
+    int cancelAsked = 0;
+    hold.lock();
+    while (!run.done) {
+        hold.unlock();
+        if (!cancelAsked && IsMainWindowClosing()) {
+            cancelAsked = 1;
+            QueueOnGtkThread(CancelDialog, &run);
         }
-        g_free(chosen);
+        hold.lock();
+        if (!run.done) GTK_THREAD.changed.wait_for(hold, std::chrono::milliseconds(PUMP_INTERVAL_MS));
     }
-    gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(native));
-    g_object_unref(native);
-    FinishPendingEvents();
-    setlocale(LC_ALL, savedLocale.c_str());
-    return result;
+    hold.unlock();
+
+    if (run.result != 1) return run.result;
+    if (run.path.size() >= (size_t)size) {
+        fprintf(stderr, "%s: the chosen file's path is too long\n", program_invocation_short_name);
+        return -1;
+    }
+    memcpy(path, run.path.c_str(), run.path.size() + 1);
+    return 1;
 }
 
 }  // namespace
 
 const PlatformDialogOps GTK_DIALOG_OPS = {
     GtkRunFileDialog,
+    GtkPrepareFileDialog,
 };

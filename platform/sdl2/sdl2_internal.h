@@ -11,6 +11,9 @@
 // on a real display only; 0 or -1. Every backend starts video through this.
 int StartSdl2Video(uint32_t flags);
 
+// Lets go of the video the media-layer gate kept started for the window class.
+void ReleaseSdl2VideoHold(void);
+
 // The main window as an SDL_Window pointer, or null: the screen device draws
 // through its surface.
 void* GetSdl2MainWindow(void);

@@ -123,12 +123,17 @@ int Sdl2GetOsRelease(char* buffer, int size) {
     return 0;
 }
 
-// Starts and stops SDL's video once: a display that opens means the media layer
-// can run. Video that is already running is left alone.
+// Video started by the gate and kept for the window class that follows: each
+// start of SDL's video opens the display anew, which costs tens of
+// milliseconds. Registering the class takes its own hold and lets this one go.
+int VIDEO_HELD_FOR_CLASS = 0;
+
+// A display that opens means the media layer can run. Video that is already
+// running is left alone; video started here stays up for the window class.
 int Sdl2CanStartMediaLayer(void) {
     if (SDL_WasInit(SDL_INIT_VIDEO) != 0) return 1;
     if (StartSdl2Video(SDL_INIT_VIDEO) != 0) return 0;
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    VIDEO_HELD_FOR_CLASS = 1;
     return 1;
 }
 
@@ -221,6 +226,12 @@ uint64_t Sdl2ReadTimeStampCounter(void) {
 }
 
 }  // namespace
+
+void ReleaseSdl2VideoHold(void) {
+    if (!VIDEO_HELD_FOR_CLASS) return;
+    VIDEO_HELD_FOR_CLASS = 0;
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
 
 int StartSdl2Video(uint32_t flags) {
     // Ctrl+C must end the process as usual: SDL would turn it into a quit

@@ -302,6 +302,7 @@ int Sdl2GetDesktopMode(int* width, int* height, int* colorBits) {
 int Sdl2RegisterWindowClass(const char*) {
     if (W.classRegistered) return -1;  // one class, registered once
     if (StartSdl2Video(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return -1;
+    ReleaseSdl2VideoHold();  // the class holds video now
     W.classRegistered = 1;
     SDL_AddEventWatch(CountWindowEvent, nullptr);
     RememberDesktop();

@@ -148,6 +148,21 @@ TEST_F(LibraryTest, EndLibraryRestoresTheStartDirectory) {
     EXPECT_EQ(FAKE.currentDirectory, dir);
 }
 
+// The processor-speed measurement busy-waits 200 ms for one log line: with the
+// log off it is not made at all, and the start-up takes no clock time for it.
+TEST_F(LibraryTest, NoProcessorSpeedMeasurementWithTheLogOff) {
+    SetLogOutputEnabled(0);
+    uint64_t counterBefore = FAKE.timeStampCounter;
+    ASSERT_EQ(InitLibrary(), 0);
+    EXPECT_EQ(FAKE.timeStampCounter, counterBefore) << "the time-stamp counter was read";
+    EndLibrary();
+    SetLogOutputEnabled(1);
+    counterBefore = FAKE.timeStampCounter;
+    ASSERT_EQ(InitLibrary(), 0);
+    EXPECT_NE(FAKE.timeStampCounter, counterBefore);
+    EXPECT_NE(ReadLog().find("ＣＰＵ動作速度："), std::string::npos);
+}
+
 TEST_F(LibraryTest, StartUpLogHasItsPhasesInOrder) {
     ASSERT_EQ(InitLibrary(), 0);
     std::string log = ReadLog();

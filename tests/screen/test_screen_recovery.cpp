@@ -49,8 +49,8 @@ TEST_F(ScreenRecoveryTest, FullScreenSizeChangesReachTheWindow) {
         EXPECT_EQ(w, c.newWidth);
         EXPECT_EQ(Back()->width, c.newWidth);
         // At 8 bits the surfaces made for the new mode (the fonts' among them) carry its palette.
-        for (ScreenSurface* s : FAKE_SCREEN.live) {
-            if (c.newBits == 8) EXPECT_EQ(PaletteOf(s), FAKE_SCREEN.paletteId);
+        if (c.newBits == 8) {
+            for (ScreenSurface* s : FAKE_SCREEN.live) EXPECT_EQ(PaletteOf(s), FAKE_SCREEN.paletteId);
         }
         EndLibrary();
         ChangeWindowMode(1);
