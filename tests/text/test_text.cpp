@@ -350,3 +350,96 @@ TEST_F(TextLibraryTest, TheTwentyFirstFontEndsTheProgram) {
     EXPECT_NE(ReadLog().find("\tin DrawStringToHandle  x = 0 , y = 0 , String = x  Color = 0 , FontHandle = 19  "),
               std::string::npos);
 }
+
+// Strings through the work image begun left of the target keep everything that
+// lies inside it: drawn 19 characters to the left they equal the rest of the
+// string drawn at 0, smooth, or plain under blend mode 1 (which also equals the
+// direct path).
+TEST_F(TextLibraryTest, WorkImageStringsBegunLeftOfTheTargetDrawTheirWholeVisiblePart) {
+    Start(FORMAT_32, 1);
+    int smooth = CFont(nullptr, 16, 4, FONT_SMOOTH, -1);
+    ASSERT_NE(smooth, -1);
+    std::string all, rest;
+    for (int i = 0; i < 40; i++) all += "あ";
+    for (int i = 19; i < 40; i++) rest += "あ";
+    const uint32_t white = MakeColor(255, 255, 255);
+    struct Case {
+        int handle, blend;
+    } cases[] = {{smooth, 0}, {GetDefaultFontHandle(), 1}};
+    for (const Case& c : cases) {
+        SetBlendMode(c.blend, 255);
+        ClearDrawTarget();
+        EXPECT_EQ(DrawStringToHandle(-19 * 16, 3, all.c_str(), white, c.handle, 0), 0);
+        std::vector<uint32_t> shifted = Picture();
+        ClearDrawTarget();
+        DrawStringToHandle(0, 3, rest.c_str(), white, c.handle, 0);
+        std::vector<uint32_t> whole = Picture();
+        EXPECT_EQ(shifted, whole) << c.handle;
+        int last = -1;
+        for (int y = 0; y < 120; y++) {
+            for (int x = 0; x < 350; x++) {
+                if (shifted[y * 350 + x]) last = std::max(last, x);
+            }
+        }
+        EXPECT_GT(last, 330) << c.handle;
+        SetBlendMode(0, 0);
+        if (c.blend) {
+            ClearDrawTarget();
+            DrawStringToHandle(-19 * 16, 3, all.c_str(), white, c.handle, 0);
+            EXPECT_EQ(Picture(), shifted);
+        }
+    }
+}
+
+// An opaque copy of the work image covers the font size + 1 rows, not the whole
+// cell: what lies below stays.
+TEST_F(TextLibraryTest, OpaqueWorkImageCopyCoversTheFontSizeAndOneRow) {
+    Start(FORMAT_16, 1);
+    const uint32_t white = MakeColor(255, 255, 255);
+    DrawText(0, 17, "ABCDEFGH", white, 0);
+    std::vector<uint32_t> below = Picture();
+    SetBlendMode(2, 255);
+    DrawText(0, 0, "xyz", white, 0);
+    SetBlendMode(0, 0);
+    std::vector<uint32_t> after = Picture();
+    int changed = 0;
+    for (int y = 0; y < 120; y++) {
+        for (int x = 0; x < 350; x++) {
+            if (y >= 17) {
+                ASSERT_EQ(after[y * 350 + x], below[y * 350 + x]) << x << "," << y;
+            }
+            changed += after[y * 350 + x] != below[y * 350 + x];
+        }
+    }
+    EXPECT_GT(changed, 0);
+}
+
+// The weight asked of the engine stays in its range whatever the thickness.
+TEST_F(TextLibraryTest, ThicknessBecomesAWeightInTheEnginesRange) {
+    Start(FORMAT_16, 1);
+    const struct {
+        int thickness, weight;
+    } cases[] = {{3, 300}, {-1, 600}, {0, 0}, {9, 900}, {10, 900}, {30000000, 900}, {INT_MAX, 900}, {-5, 0},
+                 {INT_MIN, 0}};
+    for (const auto& c : cases) {
+        int handle = CFont(nullptr, 16, c.thickness, FONT_PLAIN, -1);
+        ASSERT_NE(handle, -1) << c.thickness;
+        EXPECT_EQ(FAKE_FONT.lastWeight, c.weight) << c.thickness;
+        int thickness = 0;
+        GetFontStateToHandle(nullptr, nullptr, &thickness, handle);
+        EXPECT_EQ(thickness, c.thickness == -1 ? 6 : c.thickness);
+        ReleaseFontHandle(handle);
+    }
+}
+
+// A label ending in a lead byte without its trail: the byte is dropped, "=" stays.
+TEST_F(TextLibraryTest, LabelEndingInAStrayLeadByteKeepsTheEqualsSign) {
+    Start(FORMAT_32);
+    const uint32_t white = MakeColor(255, 255, 255);
+    ClearDrawTarget();
+    EXPECT_EQ(DrawLabeledNumber(0, 0, "AB\x82", 5, 10, white, 0), 0);
+    EXPECT_EQ(Picture(), Drawn("AB=5"));
+    ClearDrawTarget();
+    DrawLabeledNumber(0, 0, "あ\x82", 5, 10, white, 0);
+    EXPECT_EQ(Picture(), Drawn("あ=5"));
+}
