@@ -434,12 +434,14 @@ TEST_F(TextLibraryTest, ThicknessBecomesAWeightInTheEnginesRange) {
 
 // A label ending in a lead byte without its trail: the byte is dropped, "=" stays.
 TEST_F(TextLibraryTest, LabelEndingInAStrayLeadByteKeepsTheEqualsSign) {
-    Start(FORMAT_32);
+    // The fake engine draws every pair, so a lead byte that swallowed the "=" shows.
+    Start(FORMAT_32, 1);
     const uint32_t white = MakeColor(255, 255, 255);
-    ClearDrawTarget();
-    EXPECT_EQ(DrawLabeledNumber(0, 0, "AB\x82", 5, 10, white, 0), 0);
-    EXPECT_EQ(Picture(), Drawn("AB=5"));
-    ClearDrawTarget();
-    DrawLabeledNumber(0, 0, "あ\x82", 5, 10, white, 0);
-    EXPECT_EQ(Picture(), Drawn("あ=5"));
+    const char* cases[][2] = {{"AB\x82", "AB=5"}, {"あ\x82", "あ=5"}};
+    for (const auto& c : cases) {
+        ClearDrawTarget();
+        EXPECT_EQ(DrawLabeledNumber(0, 0, c[0], 5, 10, white, 0), 0);
+        std::vector<uint32_t> labeled = Picture();
+        EXPECT_EQ(labeled, Drawn(c[1])) << c[1];
+    }
 }
