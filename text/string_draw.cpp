@@ -162,11 +162,13 @@ int DrawStringToHandle(int x, int y, const char* text, uint32_t color, int handl
 }
 
 int DrawText(int x, int y, const char* text, uint32_t color, uint32_t edgeColor) {
+    // No default font could be made (reported when it was tried): nothing to draw with.
+    if (GetDefaultFontHandle() == -1) return -1;
     return DrawStringToHandle(x, y, text, color, GetDefaultFontHandle(), edgeColor);
 }
 
 int DrawLabeledNumber(int x, int y, const char* label, int number, int radix, uint32_t color, uint32_t edgeColor) {
-    if (radix < 2 || radix > 36) return 0;
+    if (radix < 2 || radix > 36 || GetDefaultFontHandle() == -1) return 0;
     // Label (cut to 255 bytes on a whole character), "=", and up to 32 digits or a sign and 10.
     char text[FONT_STRING_LIMIT + 1 + 33 + 1];
     int n = CopyWholeCharacters(text, FONT_STRING_LIMIT, label);

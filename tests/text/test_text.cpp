@@ -2,6 +2,8 @@
 // the font table, re-creation, string drawing into the draw target (direct and
 // through the work image), the labelled number, and the status screen against
 // its reference pictures.
+#include <fontconfig/fontconfig.h>
+
 #include <climits>
 #include <cstdio>
 #include <fstream>
@@ -443,5 +445,45 @@ TEST_F(TextLibraryTest, LabelEndingInAStrayLeadByteKeepsTheEqualsSign) {
         EXPECT_EQ(DrawLabeledNumber(0, 0, c[0], 5, 10, white, 0), 0);
         std::vector<uint32_t> labeled = Picture();
         EXPECT_EQ(labeled, Drawn(c[1])) << c[1];
+    }
+}
+
+// Without a Japanese font, or without any font, the program goes on: the
+// failure is in the log and one line on standard error names the font to
+// install; texts the fonts cannot draw are left out. fontconfig reads a
+// configuration of the test's own in a child process.
+TEST_F(TextLibraryTest, MissingFontsAreReportedAndDoNotEndTheProgram) {
+    std::string latin = "/usr/share/fonts/truetype/dejavu";
+    std::string empty = dir + "/no-fonts";
+    ASSERT_EQ(system(("mkdir -p '" + empty + "'").c_str()), 0);
+    struct Case {
+        std::string fonts;
+        const char* logged;
+    } cases[] = {{empty, "フォントの作成に失敗しました"}, {latin, "日本語の文字を持つフォントが見つかりません"}};
+    for (const Case& c : cases) {
+        if (c.fonts == latin && !std::ifstream(latin + "/DejaVuSans.ttf")) continue;
+        std::string config = dir + "/fonts.conf";
+        std::ofstream(config) << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" << c.fonts << "</dir><cachedir>" << dir
+                              << "/fc-cache</cachedir></fontconfig>\n";
+        EXPECT_EXIT(
+            {
+                setenv("FONTCONFIG_FILE", config.c_str(), 1);
+                FcInitReinitialize();
+                Start(FORMAT_32);
+                const uint32_t white = MakeColor(255, 255, 255);
+                DrawText(0, 0, "あいう", white, 0);
+                int kanaInk = 0;
+                for (uint32_t p : Picture()) kanaInk += p != 0;
+                int result = DrawText(0, 0, "ABC", white, 0);
+                int latinInk = 0;
+                for (uint32_t p : Picture()) latinInk += p != 0;
+                int labeled = DrawLabeledNumber(0, 20, "L", 5, 10, white, 0);
+                EndLibrary();
+                // No font: DrawText fails and draws nothing. Latin only: Latin text is drawn.
+                bool right = c.fonts == empty ? result == -1 && latinInk == 0 : result == 0 && latinInk > 0;
+                exit(right && kanaInk == 0 && labeled == 0 ? 7 : 8);
+            },
+            testing::ExitedWithCode(7), "fonts-ipafont-gothic");
+        EXPECT_NE(ReadLog().find(c.logged), std::string::npos) << c.fonts;
     }
 }
