@@ -13,6 +13,11 @@ int RaiseFrequency(int frequency, int step) {
 }  // namespace
 
 int StepFrequency(int frequency, int padBits) {
+    // A pair held together cancels: taken one after the other, the rise would
+    // stop at INT_MAX and the fall would then lower the value.
+    const int upDown = PAD_UP | PAD_DOWN, rightLeft = PAD_RIGHT | PAD_LEFT;
+    if ((padBits & upDown) == upDown) padBits &= ~upDown;
+    if ((padBits & rightLeft) == rightLeft) padBits &= ~rightLeft;
     if (padBits & PAD_UP) frequency = RaiseFrequency(frequency, 100);
     if ((padBits & PAD_DOWN) && frequency >= 200) frequency -= 100;
     if (padBits & PAD_RIGHT) frequency = RaiseFrequency(frequency, 50);

@@ -238,12 +238,14 @@ int BuildFontRecord(FontRecord* font, const char* name, int size, int thickness,
     font->type = type;
     font->workImage = -1;
 
-    PlatformFont* object = PLATFORM.font->CreateFont(font->name, font->size, font->thickness * 100);
+    // The engine takes weights up to 900; a larger thickness would also overflow the product.
+    int weight = (int)std::clamp<int64_t>((int64_t)font->thickness * 100, 0, FONT_MAX_WEIGHT);
+    PlatformFont* object = PLATFORM.font->CreateFont(font->name, font->size, weight);
     if (!object && font->name[0]) {
         WriteLog("指定のフォントの作成に失敗しました\n");
         return -1;
     }
-    if (!object) object = PLATFORM.font->CreateFont(font->name, font->size, font->thickness * 100);
+    if (!object) object = PLATFORM.font->CreateFont(font->name, font->size, weight);
     if (!object) {
         WriteLog("フォントの作成に失敗しました\n");
         return -1;
@@ -262,6 +264,7 @@ int BuildFontRecord(FontRecord* font, const char* name, int size, int thickness,
     // A font taller than it is wide still gets whole characters in its cells.
     cell = std::max(cell, metrics.height + edgeRoom + 1);
     font->cellSize = cell;
+    font->lineHeight = std::min(std::max(font->size + 1, metrics.height + edgeRoom), cell);
 
     FontCacheGeometry g = ComputeFontCacheGeometry(cell, type);
     if (g.slotCount <= 0) {

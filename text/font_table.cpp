@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/core.h"
+#include "platform/font_engine.h"
 #include "screen/screen.h"
 #include "text/text_internal.h"
 
@@ -16,9 +17,18 @@ namespace {
 struct FontTable {
     FontRecord* fonts[MAX_FONT_HANDLES];
     int defaultHandle;  // keeps its value when its font is released
+    int missingFontReported;  // the standard error line is written once per run
 };
 
-FontTable FONTS = {{}, -1};
+FontTable FONTS = {{}, -1, 0};
+
+// Standard error is read by people whatever the log says: one line, in UTF-8.
+const char* NO_FONT_LINE =
+    "Ravlin: no usable font was found; texts cannot be drawn. Install the Japanese font IPAGothic (Debian package "
+    "fonts-ipafont-gothic).\n";
+const char* NO_JAPANESE_LINE =
+    "Ravlin: no font with Japanese characters was found; Japanese texts are drawn blank. Install the Japanese font "
+    "IPAGothic (Debian package fonts-ipafont-gothic).\n";
 
 const char* HANDLE_ERROR = "フォントハンドル値が異常です終了します\n";
 
@@ -50,6 +60,29 @@ int AddFontWorkImage(int width, int height, int smooth) {
 
 [[noreturn]] void BadHandle(void) {
     ExitWithError("");
+}
+
+void ReportMissingFont(const char* line) {
+    if (FONTS.missingFontReported) return;
+    FONTS.missingFontReported = 1;
+    fputs(line, stderr);
+    fflush(stderr);
+}
+
+// The default font must exist and draw kana: a failure is in the log (a font
+// that cannot be made logs it as it fails) and once on standard error.
+void CheckDefaultFont(void) {
+    if (!IsFontHandleValid(FONTS.defaultHandle)) {
+        ReportMissingFont(NO_FONT_LINE);
+        return;
+    }
+    PlatformGlyphCoverage info;
+    const FontRecord* font = FONTS.fonts[FONTS.defaultHandle];
+    // "あ": any face that covers Japanese has it.
+    if (PLATFORM.font->GetCharCoverage(font->font, 0x82A0, &info, nullptr, 0) != 0 || info.size <= 0) {
+        WriteLog("日本語の文字を持つフォントが見つかりません\n");
+        ReportMissingFont(NO_JAPANESE_LINE);
+    }
 }
 
 }  // namespace
@@ -116,6 +149,7 @@ int StartFontSystem(void) {
         if (FONTS.fonts[i]) ReleaseEntry(i);
     }
     FONTS.defaultHandle = CFont(name, size, thickness, FONT_PLAIN, -1);
+    CheckDefaultFont();
     DecreaseLogIndent();
     WriteLog("フォントの初期化は正常に終了しました\n");
     return 0;

@@ -35,7 +35,10 @@ int CopyWholeCharacters(char* out, int capacity, const char* text) {
     int n = 0;
     const uint8_t* s = (const uint8_t*)(text ? text : "");
     while (s[n]) {
-        int width = IsLeadByte(s[n]) && s[n + 1] ? 2 : 1;
+        // A lead byte without its trail is dropped, as the string walk drops it:
+        // kept, it would pair with whatever is appended after it.
+        if (IsLeadByte(s[n]) && !s[n + 1]) break;
+        int width = IsLeadByte(s[n]) ? 2 : 1;
         if (n + width > capacity - 1) break;
         n += width;
     }
@@ -93,16 +96,22 @@ int SoftDrawStringToHandle(int x, int y, const char* text, uint32_t color, int h
         FillScreenSurface(work, keyValue);
         int alphaPitch = 0;
         uint8_t* alpha = GetImageAlphaPlane(font->workImage, &alphaPitch);
-        // The whole work image: every row a cell can give, never more rows than it has.
-        ScreenRect cut = {0, 0, font->workWidth, font->workHeight};
-        int width = FontCacheStringDrawToHandle(0, 0, text, color, work, alpha, alphaPitch, &cut, bits, 1, handle,
-                                                edgeColor);
+        // Only the string's own rows: the rest of the cell would be drawn as well
+        // when the image is copied without its key.
+        int rows = std::min(font->lineHeight, font->workHeight);
+        // The work image is only as wide as the screen: it starts at the string's
+        // first visible pixel, so a string begun left of the draw area keeps its
+        // visible part whole.
+        int start = std::max(x, state->drawArea.left);
+        ScreenRect cut = {0, 0, font->workWidth, rows};
+        int width = FontCacheStringDrawToHandle(x - start, 0, text, color, work, alpha, alphaPitch, &cut, bits, 1,
+                                                handle, edgeColor);
         if (width == -1) return -1;
         // Only the string's own width of the work image, inside the draw area. The
         // draw area itself is left alone: it is what the program asked for, and
         // what a window move applies again.
-        ScreenRect piece = {x, y, x + width, y + font->workHeight};
-        DrawImageToTarget(font->workImage, x, y, state->blendMode == 1 || smooth, &piece);
+        ScreenRect piece = {start, y, x + width, y + rows};
+        DrawImageToTarget(font->workImage, start, y, state->blendMode == 1 || smooth, &piece);
         return 0;
     }
 
@@ -149,11 +158,13 @@ int DrawStringToHandle(int x, int y, const char* text, uint32_t color, int handl
 }
 
 int DrawText(int x, int y, const char* text, uint32_t color, uint32_t edgeColor) {
+    // No default font could be made (reported when it was tried): nothing to draw with.
+    if (GetDefaultFontHandle() == -1) return -1;
     return DrawStringToHandle(x, y, text, color, GetDefaultFontHandle(), edgeColor);
 }
 
 int DrawLabeledNumber(int x, int y, const char* label, int number, int radix, uint32_t color, uint32_t edgeColor) {
-    if (radix < 2 || radix > 36) return 0;
+    if (radix < 2 || radix > 36 || GetDefaultFontHandle() == -1) return 0;
     // Label (cut to 255 bytes on a whole character), "=", and up to 32 digits or a sign and 10.
     char text[FONT_STRING_LIMIT + 1 + 33 + 1];
     int n = CopyWholeCharacters(text, FONT_STRING_LIMIT, label);

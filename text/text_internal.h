@@ -21,6 +21,7 @@ enum {
     FONT_CACHE_MAX_HEIGHT = 16384,     // rows
     FONT_CHAR_KEYS = 65536,
     FONT_CHAR_ENTRY_BYTES = 3,         // a character list entry: its bytes and a terminator
+    FONT_MAX_WEIGHT = 900,             // the heaviest weight the engine takes
 };
 
 struct CharIndexEntry;
@@ -57,6 +58,7 @@ struct FontRecord {
     int workImage;          // image table index, -1 when none
     int workWidth, workHeight;  // pixels of the work image
     int ascent;             // pixels above the baseline
+    int lineHeight;         // rows a string takes: the size + 1, or the edged glyph box when taller
 };
 
 struct FontCacheGeometry {

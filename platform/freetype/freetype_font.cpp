@@ -8,6 +8,8 @@
 // Weights of 600 and more on a face without a bold style are made bold the way
 // the system this library was designed for does it: the bitmap one pixel
 // wider to the right and one pixel more advance (the glyph keeps its height).
+// A character the chosen face lacks is drawn from the next face of fontconfig's
+// sorted list that has it, at the same pixel height and on the same baseline.
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -22,17 +24,21 @@
 #include "platform/font_engine.h"
 #include "platform/platform.h"
 
+// Faces of one font: the chosen face first, then the ones that fill its gaps.
+enum { MAX_FONT_FACES = 4 };
+
 struct PlatformFont {
-    FT_Face face;
-    FT_Size size;
+    int faceCount;
+    FT_Face faces[MAX_FONT_FACES];
+    FT_Size sizes[MAX_FONT_FACES];  // one per face, all of the same pixel height
     int pixelHeight;
     int embolden;  // 1: one pixel wider ink and advance
 };
 
 namespace {
 
-// Room for a face per font of the font table and one being made; a face no
-// font uses is closed when its slot is wanted for another file.
+// Room for the faces of every font of the font table and one being made; a
+// face no font uses is closed when its slot is wanted for another file.
 enum { MAX_OPEN_FACES = 24, MAX_FACE_PATH = 1024 };
 
 struct OpenFace {
@@ -113,9 +119,24 @@ OpenFace* OpenFaceFile(const char* path, int index) {
     return slot;
 }
 
-// Japanese is always asked for: a name fontconfig does not know would otherwise
-// match a face without kana.
-OpenFace* MatchFace(const char* sjisName, int pixelHeight) {
+OpenFace* OpenFaceOfPattern(FcPattern* font) {
+    FcChar8* file = nullptr;
+    int index = 0;
+    if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch) return nullptr;
+    FcPatternGetInteger(font, FC_INDEX, 0, &index);
+    return OpenFaceFile((const char*)file, index);
+}
+
+int HasFace(OpenFace* const* faces, int count, const OpenFace* face) {
+    for (int i = 0; i < count; i++) {
+        if (faces[i] == face) return 1;
+    }
+    return 0;
+}
+
+// The pattern of a font: Japanese is always asked for, so that a name
+// fontconfig does not know still matches a face with kana. Null on failure.
+FcPattern* FontPattern(const char* sjisName, int pixelHeight) {
     FcPattern* pattern = FcPatternCreate();
     if (!pattern) return nullptr;
     FcPatternAddString(pattern, FC_LANG, (const FcChar8*)"ja");
@@ -128,19 +149,45 @@ OpenFace* MatchFace(const char* sjisName, int pixelHeight) {
     }
     FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
+    return pattern;
+}
+
+void AddMatch(FcPattern* pattern, OpenFace** faces, int* count) {
     FcResult result = FcResultNoMatch;
     FcPattern* match = FcFontMatch(nullptr, pattern, &result);
-    FcPatternDestroy(pattern);
-    if (!match) return nullptr;
-    FcChar8* file = nullptr;
-    int index = 0;
-    OpenFace* face = nullptr;
-    if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
-        FcPatternGetInteger(match, FC_INDEX, 0, &index);
-        face = OpenFaceFile((const char*)file, index);
-    }
+    if (!match) return;
+    OpenFace* face = OpenFaceOfPattern(match);
+    if (face && *count < MAX_FONT_FACES && !HasFace(faces, *count, face)) faces[(*count)++] = face;
     FcPatternDestroy(match);
-    return face;
+}
+
+// The faces of a font, the count (0 for none): the best match for the name
+// first; then, for what it lacks, the best Japanese face, and the faces of
+// fontconfig's sorted list that add characters.
+int MatchFaces(const char* sjisName, int pixelHeight, OpenFace** faces) {
+    int count = 0;
+    FcPattern* pattern = FontPattern(sjisName, pixelHeight);
+    if (!pattern) return 0;
+    AddMatch(pattern, faces, &count);
+    // A named face outweighs the language in the match: a Latin face wins it.
+    if (sjisName && sjisName[0]) {
+        FcPattern* japanese = FontPattern(nullptr, pixelHeight);
+        if (japanese) {
+            AddMatch(japanese, faces, &count);
+            FcPatternDestroy(japanese);
+        }
+    }
+    FcResult result = FcResultNoMatch;
+    FcFontSet* sorted = FcFontSort(nullptr, pattern, FcTrue, nullptr, &result);
+    if (sorted) {
+        for (int i = 0; i < sorted->nfont && count < MAX_FONT_FACES; i++) {
+            OpenFace* face = OpenFaceOfPattern(sorted->fonts[i]);
+            if (face && !HasFace(faces, count, face)) faces[count++] = face;
+        }
+        FcFontSetDestroy(sorted);
+    }
+    FcPatternDestroy(pattern);
+    return count;
 }
 
 uint32_t LookUpUnicode(unsigned code) {
@@ -178,36 +225,49 @@ uint32_t LookUpUnicode(unsigned code) {
     return value;
 }
 
-// Glyph index of a code; -1 when CP932 does not map it or the face has no glyph
-// for it (tab, line feed, ...): such characters are blanks, never the face's box.
-int GlyphIndexOf(PlatformFont* font, unsigned code) {
+// Glyph index of a code and the face (*which) that has it; -1 when CP932 does
+// not map it or no face has a glyph for it: such characters are blanks, never
+// a face's box. Control characters are looked for in the first face only.
+int GlyphIndexOf(PlatformFont* font, unsigned code, int* which) {
+    *which = 0;
     uint32_t plusOne = LookUpUnicode(code);
     if (plusOne == CODE_UNMAPPED) return -1;
-    int glyph = (int)FT_Get_Char_Index(font->face, plusOne - 1);
-    return glyph > 0 ? glyph : -1;
+    uint32_t unicode = plusOne - 1;
+    int faces = unicode < 0x20 || unicode == 0x7F ? 1 : font->faceCount;
+    for (int i = 0; i < faces; i++) {
+        int glyph = (int)FT_Get_Char_Index(font->faces[i], unicode);
+        if (glyph > 0) {
+            *which = i;
+            return glyph;
+        }
+    }
+    return -1;
 }
 
-int Activate(PlatformFont* font) {
-    return FT_Activate_Size(font->size) == 0 ? 0 : -1;
+int Activate(PlatformFont* font, int which) {
+    return FT_Activate_Size(font->sizes[which]) == 0 ? 0 : -1;
 }
 
 // Loads and renders one glyph into a bitmap the caller owns (FT_Bitmap_Done).
-int LoadGlyph(PlatformFont* font, int glyph, FT_Int32 loadFlags) {
-    if (FREETYPE.loadedSize == font->size && FREETYPE.loadedGlyph == glyph && FREETYPE.loadedFlags == loadFlags &&
-        font->face->glyph->format != FT_GLYPH_FORMAT_BITMAP)
+int LoadGlyph(PlatformFont* font, int which, int glyph, FT_Int32 loadFlags) {
+    FT_Face face = font->faces[which];
+    FT_Size size = font->sizes[which];
+    if (FREETYPE.loadedSize == size && FREETYPE.loadedGlyph == glyph && FREETYPE.loadedFlags == loadFlags &&
+        face->glyph->format != FT_GLYPH_FORMAT_BITMAP)
         return 0;
     FREETYPE.loadedSize = nullptr;
-    if (FT_Load_Glyph(font->face, (FT_UInt)glyph, loadFlags) != 0) return -1;
-    FREETYPE.loadedSize = font->size;
+    if (Activate(font, which) != 0) return -1;
+    if (FT_Load_Glyph(face, (FT_UInt)glyph, loadFlags) != 0) return -1;
+    FREETYPE.loadedSize = size;
     FREETYPE.loadedGlyph = glyph;
     FREETYPE.loadedFlags = loadFlags;
     return 0;
 }
 
-int RenderGlyph(PlatformFont* font, int glyph, FT_Int32 loadFlags, FT_Render_Mode mode, FT_Bitmap* out, int* left,
-                int* top) {
-    if (LoadGlyph(font, glyph, loadFlags) != 0) return -1;
-    FT_GlyphSlot slot = font->face->glyph;
+int RenderGlyph(PlatformFont* font, int which, int glyph, FT_Int32 loadFlags, FT_Render_Mode mode, FT_Bitmap* out,
+                int* left, int* top) {
+    if (LoadGlyph(font, which, glyph, loadFlags) != 0) return -1;
+    FT_GlyphSlot slot = font->faces[which]->glyph;
     FREETYPE.loadedSize = nullptr;  // rendering changes the slot
     if (FT_Render_Glyph(slot, mode) != 0) return -1;
     FT_Bitmap_Init(out);
@@ -223,42 +283,50 @@ int RenderGlyph(PlatformFont* font, int glyph, FT_Int32 loadFlags, FT_Render_Mod
     return 0;
 }
 
-PlatformFont* FtCreateFont(const char* name, int pixelHeight, int weight) {
-    if (pixelHeight <= 0 || StartLibrary() != 0) return nullptr;
-    OpenFace* open = MatchFace(name, pixelHeight);
-    if (!open) return nullptr;
-    FT_Face face = open->face;
-    PlatformFont* font = (PlatformFont*)calloc(1, sizeof(PlatformFont));
-    if (!font) return nullptr;
-    font->face = face;
-    if (FT_New_Size(face, &font->size) != 0) {
-        free(font);
-        return nullptr;
-    }
-    if (FT_Activate_Size(font->size) != 0 || FT_Set_Pixel_Sizes(face, 0, (FT_UInt)pixelHeight) != 0) {
-        FT_Done_Size(font->size);
-        free(font);
-        return nullptr;
-    }
-    font->pixelHeight = pixelHeight;
-    font->embolden = weight >= 600 && !(face->style_flags & FT_STYLE_FLAG_BOLD);
-    open->users++;
-    return font;
-}
-
 void FtDeleteFont(PlatformFont* font) {
     if (!font) return;
-    if (FREETYPE.loadedSize == font->size) FREETYPE.loadedSize = nullptr;
-    FT_Done_Size(font->size);
-    for (int i = 0; i < FREETYPE.faceCount; i++) {
-        if (FREETYPE.faces[i].face == font->face && FREETYPE.faces[i].users > 0) FREETYPE.faces[i].users--;
+    for (int k = 0; k < font->faceCount; k++) {
+        if (FREETYPE.loadedSize == font->sizes[k]) FREETYPE.loadedSize = nullptr;
+        FT_Done_Size(font->sizes[k]);
+        for (int i = 0; i < FREETYPE.faceCount; i++) {
+            if (FREETYPE.faces[i].face == font->faces[k] && FREETYPE.faces[i].users > 0) FREETYPE.faces[i].users--;
+        }
     }
     free(font);
 }
 
+PlatformFont* FtCreateFont(const char* name, int pixelHeight, int weight) {
+    if (pixelHeight <= 0 || StartLibrary() != 0) return nullptr;
+    OpenFace* open[MAX_FONT_FACES];
+    int count = MatchFaces(name, pixelHeight, open);
+    if (count == 0) return nullptr;
+    PlatformFont* font = (PlatformFont*)calloc(1, sizeof(PlatformFont));
+    if (!font) return nullptr;
+    for (int k = 0; k < count; k++) {
+        FT_Face face = open[k]->face;
+        FT_Size size = nullptr;
+        if (FT_New_Size(face, &size) != 0) continue;
+        if (FT_Activate_Size(size) != 0 || FT_Set_Pixel_Sizes(face, 0, (FT_UInt)pixelHeight) != 0) {
+            FT_Done_Size(size);
+            continue;
+        }
+        font->faces[font->faceCount] = face;
+        font->sizes[font->faceCount] = size;
+        font->faceCount++;
+        open[k]->users++;
+    }
+    if (font->faceCount == 0) {
+        free(font);
+        return nullptr;
+    }
+    font->pixelHeight = pixelHeight;
+    font->embolden = weight >= 600 && !(font->faces[0]->style_flags & FT_STYLE_FLAG_BOLD);
+    return font;
+}
+
 int FtGetFontMetrics(PlatformFont* font, PlatformFontMetrics* metrics) {
-    if (!font || Activate(font) != 0) return -1;
-    const FT_Size_Metrics& m = font->size->metrics;
+    if (!font || Activate(font, 0) != 0) return -1;
+    const FT_Size_Metrics& m = font->sizes[0]->metrics;
     metrics->ascent = (int)((m.ascender + 63) >> 6);
     metrics->descent = (int)((-m.descender + 63) >> 6);
     metrics->height = metrics->ascent + metrics->descent;
@@ -267,37 +335,40 @@ int FtGetFontMetrics(PlatformFont* font, PlatformFontMetrics* metrics) {
     return 0;
 }
 
-int AdvanceOf(PlatformFont* font, int glyph) {
-    if (LoadGlyph(font, glyph, MONO_LOAD_FLAGS) != 0) return -1;
-    return (int)((font->face->glyph->advance.x + 32) >> 6) + font->embolden;
+int AdvanceOf(PlatformFont* font, int which, int glyph) {
+    if (LoadGlyph(font, which, glyph, MONO_LOAD_FLAGS) != 0) return -1;
+    return (int)((font->faces[which]->glyph->advance.x + 32) >> 6) + font->embolden;
 }
 
 int FtGetCharExtent(PlatformFont* font, unsigned code, int* width, int* height) {
-    if (!font || Activate(font) != 0) return -1;
-    int glyph = GlyphIndexOf(font, code);
+    if (!font) return -1;
+    int which = 0;
+    int glyph = GlyphIndexOf(font, code, &which);
     int advance;
     if (glyph < 0) {
-        // Not a character of the code page or of the face: the room of a blank of its width.
+        // Not a character of the code page or of the faces: the room of a blank of its width.
         unsigned blank = code < 0x100 ? 0x20u : 0x3000u;
-        advance = AdvanceOf(font, (int)FT_Get_Char_Index(font->face, blank));
+        advance = AdvanceOf(font, 0, (int)FT_Get_Char_Index(font->faces[0], blank));
     } else {
-        advance = AdvanceOf(font, glyph);
+        advance = AdvanceOf(font, which, glyph);
     }
     if (advance < 0) return -1;
-    const FT_Size_Metrics& m = font->size->metrics;
+    const FT_Size_Metrics& m = font->sizes[0]->metrics;
     *width = advance;
     *height = (int)((m.ascender + 63) >> 6) + (int)((-m.descender + 63) >> 6);
     return 0;
 }
 
 int FtDrawCharMono(PlatformFont* font, unsigned code, uint8_t* box, int pitch, int width, int height) {
-    if (!font || Activate(font) != 0) return -1;
-    int glyph = GlyphIndexOf(font, code);
+    if (!font) return -1;
+    int which = 0;
+    int glyph = GlyphIndexOf(font, code, &which);
     if (glyph < 0) return 0;  // nothing to draw
     FT_Bitmap bitmap;
     int left, top;
-    if (RenderGlyph(font, glyph, MONO_LOAD_FLAGS, FT_RENDER_MODE_MONO, &bitmap, &left, &top) != 0) return -1;
-    int ascent = (int)((font->size->metrics.ascender + 63) >> 6);
+    if (RenderGlyph(font, which, glyph, MONO_LOAD_FLAGS, FT_RENDER_MODE_MONO, &bitmap, &left, &top) != 0) return -1;
+    // Every face's glyphs stand on the first face's baseline.
+    int ascent = (int)((font->sizes[0]->metrics.ascender + 63) >> 6);
     for (int r = 0; r < (int)bitmap.rows; r++) {
         int y = ascent - top + r;
         if (y < 0 || y >= height) continue;
@@ -314,13 +385,15 @@ int FtDrawCharMono(PlatformFont* font, unsigned code, uint8_t* box, int pitch, i
 
 int FtGetCharCoverage(PlatformFont* font, unsigned code, PlatformGlyphCoverage* info, uint8_t* buffer,
                       int bufferSize) {
-    if (!font || Activate(font) != 0) return -1;
+    if (!font) return -1;
     *info = PlatformGlyphCoverage{1, 1, 0, 4, 0};
-    int glyph = GlyphIndexOf(font, code);
+    int which = 0;
+    int glyph = GlyphIndexOf(font, code, &which);
     if (glyph < 0) return 0;  // no ink
     FT_Bitmap bitmap;
     int left, top;
-    if (RenderGlyph(font, glyph, COVERAGE_LOAD_FLAGS, FT_RENDER_MODE_NORMAL, &bitmap, &left, &top) != 0) return -1;
+    if (RenderGlyph(font, which, glyph, COVERAGE_LOAD_FLAGS, FT_RENDER_MODE_NORMAL, &bitmap, &left, &top) != 0)
+        return -1;
     if (bitmap.width > 0 && bitmap.rows > 0) {
         info->blackBoxWidth = (int)bitmap.width;
         info->blackBoxHeight = (int)bitmap.rows;

@@ -29,5 +29,17 @@ TEST(PlayerFrequency, RisingStopsAtTheLargestInt) {
     EXPECT_EQ(StepFrequency(INT_MAX - 99, PAD_UP), INT_MAX);
     EXPECT_EQ(StepFrequency(INT_MAX, PAD_UP | PAD_RIGHT), INT_MAX);
     EXPECT_EQ(StepFrequency(INT_MAX - 30, PAD_RIGHT), INT_MAX);
-    EXPECT_EQ(StepFrequency(INT_MAX, PAD_UP | PAD_DOWN), INT_MAX - 100);
+}
+
+// Opposite keys held together leave the frequency as it is, at the top too,
+// and whatever the other pair does.
+TEST(PlayerFrequency, OppositeKeysTogetherChangeNothing) {
+    const int values[] = {100, 150, 199, 200, 44100, INT_MAX - 100, INT_MAX - 60, INT_MAX - 1, INT_MAX};
+    for (int f : values) {
+        EXPECT_EQ(StepFrequency(f, PAD_UP | PAD_DOWN), f) << f;
+        EXPECT_EQ(StepFrequency(f, PAD_RIGHT | PAD_LEFT), f) << f;
+        EXPECT_EQ(StepFrequency(f, PAD_UP | PAD_DOWN | PAD_RIGHT | PAD_LEFT), f) << f;
+        EXPECT_EQ(StepFrequency(f, PAD_UP | PAD_DOWN | PAD_RIGHT), StepFrequency(f, PAD_RIGHT)) << f;
+        EXPECT_EQ(StepFrequency(f, PAD_UP | PAD_RIGHT | PAD_LEFT), StepFrequency(f, PAD_UP)) << f;
+    }
 }

@@ -179,3 +179,44 @@ TEST_F(FreeTypeFontTest, SmoothGlyphsShareOneBaseline) {
         free(font);
     }
 }
+
+// A named face without kana gets them from a face that has them; its own
+// characters stay its own.
+TEST_F(FreeTypeFontTest, CharactersTheNamedFaceLacksComeFromAnother) {
+    FcPattern* p = FcNameParse((const FcChar8*)"DejaVu Sans");
+    FcConfigSubstitute(nullptr, p, FcMatchPattern);
+    FcDefaultSubstitute(p);
+    FcResult result;
+    FcPattern* match = FcFontMatch(nullptr, p, &result);
+    FcChar8* family = nullptr;
+    bool latin = match && FcPatternGetString(match, FC_FAMILY, 0, &family) == FcResultMatch &&
+                 std::string((const char*)family) == "DejaVu Sans";
+    if (match) FcPatternDestroy(match);
+    FcPatternDestroy(p);
+    if (!latin) GTEST_SKIP() << "no DejaVu Sans here";
+
+    PlatformFont* named = FREETYPE_FONT_OPS.CreateFont("DejaVu Sans", 16, 400);
+    PlatformFont* unnamed = FREETYPE_FONT_OPS.CreateFont("", 16, 400);
+    ASSERT_NE(named, nullptr);
+    ASSERT_NE(unnamed, nullptr);
+    int namedW, unnamedW, h;
+    // 'W' is wider in the proportional face than in the half-width Japanese one.
+    ASSERT_EQ(FREETYPE_FONT_OPS.GetCharExtent(named, 'W', &namedW, &h), 0);
+    ASSERT_EQ(FREETYPE_FONT_OPS.GetCharExtent(unnamed, 'W', &unnamedW, &h), 0);
+    EXPECT_NE(namedW, unnamedW);
+    for (unsigned code : {0x82A0u, 0x82A2u, 0x82A4u}) {  // あいう
+        uint8_t box[17 * 17] = {};
+        ASSERT_EQ(FREETYPE_FONT_OPS.DrawCharMono(named, code, box, 17, 17, 17), 0);
+        int ink = 0;
+        for (uint8_t v : box) ink += v;
+        EXPECT_GT(ink, 10) << std::hex << code;
+        PlatformGlyphCoverage info;
+        ASSERT_EQ(FREETYPE_FONT_OPS.GetCharCoverage(named, code, &info, nullptr, 0), 0);
+        EXPECT_GT(info.size, 0) << std::hex << code;
+        int w = 0;
+        ASSERT_EQ(FREETYPE_FONT_OPS.GetCharExtent(named, code, &w, &h), 0);
+        EXPECT_EQ(w, 16) << std::hex << code;
+    }
+    FREETYPE_FONT_OPS.DeleteFont(named);
+    FREETYPE_FONT_OPS.DeleteFont(unnamed);
+}

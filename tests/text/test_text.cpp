@@ -2,6 +2,8 @@
 // the font table, re-creation, string drawing into the draw target (direct and
 // through the work image), the labelled number, and the status screen against
 // its reference pictures.
+#include <fontconfig/fontconfig.h>
+
 #include <climits>
 #include <cstdio>
 #include <fstream>
@@ -254,11 +256,15 @@ TEST_F(TextLibraryTest, WorkImageStringsKeepTheAskedDrawArea) {
     }
 }
 
+// Smooth fonts, and an edged one under blend mode 1, go through the work image
+// and its colour key: the target shows each glyph as the model of the fake
+// engine's glyphs gives it, and keeps its own pixels elsewhere.
 TEST_F(TextLibraryTest, SmoothFontsGoThroughTheWorkImage) {
     for (int bits : {16, 32}) {
         EndLibrary();
-        Start(bits == 16 ? FORMAT_16 : FORMAT_32);
+        Start(bits == 16 ? FORMAT_16 : FORMAT_32, 1);
         for (int type : {FONT_SMOOTH, FONT_SMOOTH_EDGED, FONT_EDGED}) {
+            SCOPED_TRACE(testing::Message() << bits << " bits, type " << type);
             int handle = CFont(nullptr, 16, 4, type, -1);
             ASSERT_NE(handle, -1);
             FontRecord* font = GetFontManageDataToHandle(handle);
@@ -266,23 +272,27 @@ TEST_F(TextLibraryTest, SmoothFontsGoThroughTheWorkImage) {
             EXPECT_EQ(GetImageAlphaPlane(font->workImage, nullptr) != nullptr, (type & FONT_TYPE_SMOOTH) != 0);
             uint32_t color = MakeColor(255, 255, 255), edge = MakeColor(0, 0, 255);
             ClearDrawTarget();
-            if (type == FONT_EDGED) SetBlendMode(1, 128);  // blended: the work image too
-            EXPECT_EQ(DrawStringToHandle(5, 7, "あgy現", color, handle, edge), 0);
+            if (type == FONT_EDGED) SetBlendMode(1, 255);  // blended: the work image too
+            EXPECT_EQ(DrawStringToHandle(5, 7, "\x88\x9fgy", color, handle, edge), 0);
             SetBlendMode(0, 0);
-            std::vector<uint32_t> picture = Picture();
-            // Straight into memory with no clip below the glyphs: the same pixels.
-            GuardedMemory m(350, 120, bits);
-            memset(m.bytes.data(), 0, m.bytes.size());
-            PlatformRect clip = {0, 0, 350, 120};
-            FontDrawTarget target = m.Target();
-            FontCacheStringDraw(font, 5, 7, "あgy現", color, &target, nullptr, 0, &clip, bits, 1, edge);
+            const unsigned codes[3] = {0x889F, 'g', 'y'};
+            ModelFormat format = bits == 16 ? MODEL_565 : MODEL_32;
+            ScreenSurface* s = GetDrawSurface();
             int ink = 0;
             for (int y = 0; y < 120; y++) {
                 for (int x = 0; x < 350; x++) {
-                    uint32_t p = m.Pixel(x, y);
-                    int r = bits == 16 ? (p >> 11 & 31) << 3 | (p >> 13 & 7) : p >> 16 & 255;
-                    ink += p != 0;
-                    ASSERT_EQ(picture[y * 350 + x] >> 16 & 255, (uint32_t)r) << type << " " << x << "," << y;
+                    uint32_t expected = 0;
+                    int pen = 5;
+                    for (unsigned code : codes) {
+                        GlyphModel g(type, code, color, edge, format);
+                        if (x >= pen && x < pen + g.width && y >= 7 && y < 7 + g.height) {
+                            ModelPixel p = g.At(x - pen, y - 7);
+                            if (p.drawn) expected = p.value;
+                        }
+                        pen += g.width;
+                    }
+                    ink += expected != 0;
+                    ASSERT_EQ(ReadFakePixel(s, x, y), expected) << x << "," << y;
                 }
             }
             EXPECT_GT(ink, 100);
@@ -349,4 +359,139 @@ TEST_F(TextLibraryTest, TheTwentyFirstFontEndsTheProgram) {
     EXPECT_EXIT(DrawStringToHandle(0, 0, "x", 0, 19, 0), testing::ExitedWithCode(255), "");
     EXPECT_NE(ReadLog().find("\tin DrawStringToHandle  x = 0 , y = 0 , String = x  Color = 0 , FontHandle = 19  "),
               std::string::npos);
+}
+
+// Strings through the work image begun left of the target keep everything that
+// lies inside it: drawn 19 characters to the left they equal the rest of the
+// string drawn at 0, smooth, or plain under blend mode 1 (which also equals the
+// direct path).
+TEST_F(TextLibraryTest, WorkImageStringsBegunLeftOfTheTargetDrawTheirWholeVisiblePart) {
+    Start(FORMAT_32, 1);
+    int smooth = CFont(nullptr, 16, 4, FONT_SMOOTH, -1);
+    ASSERT_NE(smooth, -1);
+    std::string all, rest;
+    for (int i = 0; i < 40; i++) all += "あ";
+    for (int i = 19; i < 40; i++) rest += "あ";
+    const uint32_t white = MakeColor(255, 255, 255);
+    struct Case {
+        int handle, blend;
+    } cases[] = {{smooth, 0}, {GetDefaultFontHandle(), 1}};
+    for (const Case& c : cases) {
+        SetBlendMode(c.blend, 255);
+        ClearDrawTarget();
+        EXPECT_EQ(DrawStringToHandle(-19 * 16, 3, all.c_str(), white, c.handle, 0), 0);
+        std::vector<uint32_t> shifted = Picture();
+        ClearDrawTarget();
+        DrawStringToHandle(0, 3, rest.c_str(), white, c.handle, 0);
+        std::vector<uint32_t> whole = Picture();
+        EXPECT_EQ(shifted, whole) << c.handle;
+        int last = -1;
+        for (int y = 0; y < 120; y++) {
+            for (int x = 0; x < 350; x++) {
+                if (shifted[y * 350 + x]) last = std::max(last, x);
+            }
+        }
+        EXPECT_GT(last, 330) << c.handle;
+        SetBlendMode(0, 0);
+        if (c.blend) {
+            ClearDrawTarget();
+            DrawStringToHandle(-19 * 16, 3, all.c_str(), white, c.handle, 0);
+            EXPECT_EQ(Picture(), shifted);
+        }
+    }
+}
+
+// An opaque copy of the work image covers the font size + 1 rows, not the whole
+// cell: what lies below stays.
+TEST_F(TextLibraryTest, OpaqueWorkImageCopyCoversTheFontSizeAndOneRow) {
+    Start(FORMAT_16, 1);
+    const uint32_t white = MakeColor(255, 255, 255);
+    DrawText(0, 17, "ABCDEFGH", white, 0);
+    std::vector<uint32_t> below = Picture();
+    SetBlendMode(2, 255);
+    DrawText(0, 0, "xyz", white, 0);
+    SetBlendMode(0, 0);
+    std::vector<uint32_t> after = Picture();
+    int changed = 0;
+    for (int y = 0; y < 120; y++) {
+        for (int x = 0; x < 350; x++) {
+            if (y >= 17) {
+                ASSERT_EQ(after[y * 350 + x], below[y * 350 + x]) << x << "," << y;
+            }
+            changed += after[y * 350 + x] != below[y * 350 + x];
+        }
+    }
+    EXPECT_GT(changed, 0);
+}
+
+// The weight asked of the engine stays in its range whatever the thickness.
+TEST_F(TextLibraryTest, ThicknessBecomesAWeightInTheEnginesRange) {
+    Start(FORMAT_16, 1);
+    const struct {
+        int thickness, weight;
+    } cases[] = {{3, 300}, {-1, 600}, {0, 0}, {9, 900}, {10, 900}, {30000000, 900}, {INT_MAX, 900}, {-5, 0},
+                 {INT_MIN, 0}};
+    for (const auto& c : cases) {
+        int handle = CFont(nullptr, 16, c.thickness, FONT_PLAIN, -1);
+        ASSERT_NE(handle, -1) << c.thickness;
+        EXPECT_EQ(FAKE_FONT.lastWeight, c.weight) << c.thickness;
+        int thickness = 0;
+        GetFontStateToHandle(nullptr, nullptr, &thickness, handle);
+        EXPECT_EQ(thickness, c.thickness == -1 ? 6 : c.thickness);
+        ReleaseFontHandle(handle);
+    }
+}
+
+// A label ending in a lead byte without its trail: the byte is dropped, "=" stays.
+TEST_F(TextLibraryTest, LabelEndingInAStrayLeadByteKeepsTheEqualsSign) {
+    // The fake engine draws every pair, so a lead byte that swallowed the "=" shows.
+    Start(FORMAT_32, 1);
+    const uint32_t white = MakeColor(255, 255, 255);
+    const char* cases[][2] = {{"AB\x82", "AB=5"}, {"あ\x82", "あ=5"}};
+    for (const auto& c : cases) {
+        ClearDrawTarget();
+        EXPECT_EQ(DrawLabeledNumber(0, 0, c[0], 5, 10, white, 0), 0);
+        std::vector<uint32_t> labeled = Picture();
+        EXPECT_EQ(labeled, Drawn(c[1])) << c[1];
+    }
+}
+
+// Without a Japanese font, or without any font, the program goes on: the
+// failure is in the log and one line on standard error names the font to
+// install; texts the fonts cannot draw are left out. fontconfig reads a
+// configuration of the test's own in a child process.
+TEST_F(TextLibraryTest, MissingFontsAreReportedAndDoNotEndTheProgram) {
+    std::string latin = "/usr/share/fonts/truetype/dejavu";
+    std::string empty = dir + "/no-fonts";
+    ASSERT_EQ(system(("mkdir -p '" + empty + "'").c_str()), 0);
+    struct Case {
+        std::string fonts;
+        const char* logged;
+    } cases[] = {{empty, "フォントの作成に失敗しました"}, {latin, "日本語の文字を持つフォントが見つかりません"}};
+    for (const Case& c : cases) {
+        if (c.fonts == latin && !std::ifstream(latin + "/DejaVuSans.ttf")) continue;
+        std::string config = dir + "/fonts.conf";
+        std::ofstream(config) << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" << c.fonts << "</dir><cachedir>" << dir
+                              << "/fc-cache</cachedir></fontconfig>\n";
+        EXPECT_EXIT(
+            {
+                setenv("FONTCONFIG_FILE", config.c_str(), 1);
+                FcInitReinitialize();
+                Start(FORMAT_32);
+                const uint32_t white = MakeColor(255, 255, 255);
+                DrawText(0, 0, "あいう", white, 0);
+                int kanaInk = 0;
+                for (uint32_t p : Picture()) kanaInk += p != 0;
+                int result = DrawText(0, 0, "ABC", white, 0);
+                int latinInk = 0;
+                for (uint32_t p : Picture()) latinInk += p != 0;
+                int labeled = DrawLabeledNumber(0, 20, "L", 5, 10, white, 0);
+                EndLibrary();
+                // No font: DrawText fails and draws nothing. Latin only: Latin text is drawn.
+                bool right = c.fonts == empty ? result == -1 && latinInk == 0 : result == 0 && latinInk > 0;
+                exit(right && kanaInk == 0 && labeled == 0 ? 7 : 8);
+            },
+            testing::ExitedWithCode(7), "fonts-ipafont-gothic");
+        EXPECT_NE(ReadLog().find(c.logged), std::string::npos) << c.fonts;
+    }
 }
