@@ -11,7 +11,11 @@
 
 #include <cstdint>
 
-#include "sound/sound.h"
+#include "platform/wave_format.h"
+
+// Buffers a device holds at once: enough for every buffer of every sound the
+// library's table can have (512 sounds of up to 10 buffers), and a few more.
+enum { SOUND_DEVICE_MAX_BUFFERS = 512 * 10 + 16 };
 
 // Device capability flags.
 enum {

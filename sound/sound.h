@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/wave_format.h"
+
 enum {
     MAX_SOUND_HANDLES = 512,
     SOUND_HANDLE_BASE = 0x20000,
@@ -17,19 +19,6 @@ enum {
     PLAY_LOOP = 3,    // play endlessly in the background
 };
 
-// The platform's WAVEFORMATEX, without the extra bytes that may follow it,
-// and the one extra field the device needs of them: the speakers of the
-// channels (WAVE_FORMAT_EXTENSIBLE's channel mask, lowest bit first).
-struct WaveFormat {
-    uint16_t formatTag;
-    uint16_t channels;
-    uint32_t samplesPerSecond;
-    uint32_t averageBytesPerSecond;
-    uint16_t blockAlign;
-    uint16_t bitsPerSample;
-    uint16_t extraSize;
-    uint32_t channelMask;  // 0: the usual speakers of the channel count
-};
 
 int InitSoundDevice(void);
 int EndSoundDevice(void);

@@ -14,6 +14,9 @@
 #include "sound/sound.h"
 #include "sound/sound_internal.h"
 
+static_assert(MAX_SOUND_HANDLES * MAX_SOUND_BUFFERS <= SOUND_DEVICE_MAX_BUFFERS,
+              "the device must hold every buffer the sound table can have");
+
 namespace {
 
 struct SoundRecord {

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "sound/sound_internal.h"
 
 FakeSoundDevice FAKE_SOUND;
 
@@ -232,7 +231,6 @@ int CountFakeSoundCalls(const char* name) {
     return count;
 }
 
-FakeSoundBuffer* FindFakeSoundBuffer(int handle, int index) { return GetFakeSoundBuffer(GetSoundBufferId(handle, index)); }
 
 FakeSoundBuffer* GetFakeSoundBuffer(int id) {
     if (id <= 0 || id > FAKE_SOUND.buffersCreated) return nullptr;

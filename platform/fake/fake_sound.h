@@ -60,7 +60,6 @@ extern const PlatformSoundOps FAKE_SOUND_OPS;
 void InstallFakeSoundDevice(void);
 int CountFakeSoundCalls(const char* name);
 // The fake buffer behind buffer index of a sound handle, or null.
-FakeSoundBuffer* FindFakeSoundBuffer(int handle, int index);
 // The fake buffer of a device id, or null.
 FakeSoundBuffer* GetFakeSoundBuffer(int id);
 // Plays every playing buffer on by the given number of frames at its own rate:

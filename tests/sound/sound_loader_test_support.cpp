@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/sound_device.h"
 #include "sound/sound_internal.h"
+#include "tests/sound/fake_sound_lookup.h"
 
 namespace {
 std::string LOADER_TEST_DIR;

@@ -17,6 +17,7 @@
 #include "platform/sound_device.h"
 #include "sound/sound.h"
 #include "sound/sound_internal.h"
+#include "tests/sound/fake_sound_lookup.h"
 
 class SoundTest : public ::testing::Test {
 protected:

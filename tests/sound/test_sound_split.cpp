@@ -10,6 +10,7 @@
 #include "platform/fake/fake_sound.h"
 #include "platform/platform.h"
 #include "sound/sound_internal.h"
+#include "tests/sound/fake_sound_lookup.h"
 #include "sound/sound_loader_internal.h"
 #include "tests/sound/sound_loader_test_support.h"
 
