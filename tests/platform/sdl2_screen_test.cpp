@@ -39,8 +39,10 @@ void PatternColour(int x, int y, int* r, int* g, int* b) {
     *b = ((x / 7 + y / 5) % 2) ? 255 : 0;
 }
 
-// Pixels of a capture that differ from the pattern; -1 when there is no capture.
-int WrongPixels(const std::vector<uint8_t>& shot, int width, int height) {
+// Pixels of a capture that differ from the pattern; -1 when there is no
+// capture. The first few are reported when report is set. (The capture tool
+// reads a 16-bit black channel beside a full green one as 8.)
+int WrongPixels(const std::vector<uint8_t>& shot, int width, int height, bool report = false) {
     if (shot.empty()) return -1;
     int wrong = 0;
     for (int y = 0; y < height; y++) {
@@ -48,7 +50,12 @@ int WrongPixels(const std::vector<uint8_t>& shot, int width, int height) {
             int r, g, b;
             PatternColour(x, y, &r, &g, &b);
             const uint8_t* p = &shot[((size_t)y * width + x) * 3];
-            if (abs(p[0] - r) > 8 || abs(p[1] - g) > 8 || abs(p[2] - b) > 8) wrong++;
+            if (abs(p[0] - r) > 8 || abs(p[1] - g) > 8 || abs(p[2] - b) > 8) {
+                if (report && wrong < 5) {
+                    ADD_FAILURE() << "pixel " << x << "," << y << ": " << (int)p[0] << " " << (int)p[1] << " " << (int)p[2];
+                }
+                wrong++;
+            }
         }
     }
     return wrong;
@@ -102,19 +109,7 @@ protected:
             usleep(100 * 1000);
         }
         ASSERT_FALSE(shot.empty()) << "no capture of the window";
-        int wrong = 0;
-        for (int y = 0; y < height; y++) {
-            for (int x = 0; x < width; x++) {
-                int r, g, b;
-                PatternColour(x, y, &r, &g, &b);
-                const uint8_t* p = &shot[((size_t)y * width + x) * 3];
-                // The capture tool reads a 16-bit black channel beside a full green one as 8.
-                if (abs(p[0] - r) > 8 || abs(p[1] - g) > 8 || abs(p[2] - b) > 8) {
-                    if (wrong++ < 5) ADD_FAILURE() << "pixel " << x << "," << y << ": " << (int)p[0] << " " << (int)p[1] << " " << (int)p[2];
-                }
-            }
-        }
-        EXPECT_EQ(wrong, 0);
+        EXPECT_EQ(WrongPixels(shot, width, height, true), 0);
     }
 };
 
