@@ -302,14 +302,15 @@ TEST(Sdl2Instance, ClaimIsPerDisplay) {
 // reading blocks only the child. With asNobody the child first becomes the
 // user nobody. Returns the child's pid.
 pid_t SendToClaim(const std::string& claim, const std::string& bytes, int asNobody, int finish) {
+    // The claim's name holds the holder's user: taken before becoming another.
+    char name[108];
+    int length = FormatSdl2InstanceName(claim.c_str(), name, sizeof name);
     pid_t child = fork();
     if (child != 0) return child;
     if (asNobody && (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)) _exit(2);
     int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     struct sockaddr_un address = {};
     address.sun_family = AF_UNIX;
-    char name[108];
-    int length = FormatSdl2InstanceName(claim.c_str(), name, sizeof name);
     memcpy(address.sun_path + 1, name, (size_t)length);
     if (connect(fd, (struct sockaddr*)&address, (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + length)) != 0) {
         _exit(3);
@@ -331,7 +332,10 @@ std::vector<std::string> TakeWhileRunning(pid_t child) {
     std::vector<std::string> taken;
     char path[4096];
     for (;;) {
-        int ended = waitpid(child, nullptr, WNOHANG) == child;
+        int status = 0;
+        int ended = waitpid(child, &status, WNOHANG) == child;
+        // A sender that never reached the claim would prove nothing.
+        if (ended) EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the sender failed: " << status;
         // Once the child is gone all it sent is there to read: one more pass takes it.
         while (SDL2_WINDOW_OPS.TakeOpenedFile(path, sizeof path) == 1) taken.push_back(path);
         if (ended) return taken;
