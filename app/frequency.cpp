@@ -1,5 +1,6 @@
 // frequency.cpp: the arrow keys' steps of the playback frequency.
 #include <climits>
+#include <cmath>
 
 #include "app/player.h"
 #include "input/input.h"
@@ -23,4 +24,12 @@ int StepFrequency(int frequency, int padBits) {
     if (padBits & PAD_RIGHT) frequency = RaiseFrequency(frequency, 50);
     if ((padBits & PAD_LEFT) && frequency >= 150) frequency -= 50;
     return frequency;
+}
+
+int FrequencyOfRate(int frequency, double rate, int maxFrequency) {
+    if (!(rate > 0) || !std::isfinite(rate)) return frequency;
+    double hz = std::nearbyint(rate * (int)START_FREQUENCY);
+    if (hz < (int)MIN_FREQUENCY) return MIN_FREQUENCY;
+    if (hz > maxFrequency) return maxFrequency;
+    return (int)hz;
 }

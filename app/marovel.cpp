@@ -1,8 +1,14 @@
 // marovel.cpp: the player. Asks for a music file (or takes the one named on the
 // command line), plays it in an endless loop, and lets the arrow keys change
 // its playback frequency while the window shows the state.
+//
+// One player runs per display: a later start hands its file over, and a file
+// dropped on the window is taken the same way; either replaces the sound. The
+// desktop's media controls see the state and play, stop and set the rate.
 #include <time.h>
+#include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -38,6 +44,20 @@ const char USAGE[] =
 char PATH_BUFFER[SELECT_FILE_BUFFER_SIZE];
 char TITLE_BUFFER[SELECT_FILE_BUFFER_SIZE];
 char DISPLAY_NAME[DISPLAY_NAME_SIZE];
+
+enum { FILE_PATH_SIZE = 4096 };  // bytes of a Linux path and its terminator
+
+// What the frame loop and the media controls' handler share.
+struct Player {
+    int sound;              // handle, -1 when the file did not load
+    int frequency;          // Hz
+    const char* notice;     // the notice row's text, null when empty
+    int track;              // files loaded so far
+    char path[FILE_PATH_SIZE];  // absolute, for the desktop; empty when unknown
+};
+
+Player PLAYER = {-1, START_FREQUENCY, nullptr, 0, ""};
+char OPENED_FILE[FILE_PATH_SIZE];
 
 // The name after the last slash of a path given on the command line.
 const char* BareName(const char* path) {
@@ -95,6 +115,97 @@ const char* DescribeLoadError(int error) {
     }
 }
 
+// The playable range the desktop is shown; the device's top, or no limit without one.
+int MaxFrequency(void) {
+    int max = GetSoundDeviceMaxFrequency();
+    return max > 0 ? max : INT_MAX;
+}
+
+void PublishState(void) {
+    MediaState state = {};
+    state.playing = IsSoundHandlePlaying(PLAYER.sound) == 1;
+    const double start = START_FREQUENCY;
+    state.rate = PLAYER.frequency / start;
+    state.minimumRate = (int)MIN_FREQUENCY / start;
+    state.maximumRate = MaxFrequency() / start;
+    state.track = PLAYER.track;
+    int64_t length = GetSoundHandleMicroseconds(PLAYER.sound);
+    state.lengthMicroseconds = length > 0 ? length : 0;
+    state.path = PLAYER.path[0] != '\0' ? PLAYER.path : nullptr;
+    PublishMediaState(&state);
+}
+
+// What Enter does, without its second of waiting.
+void Stop(void) {
+    if (IsSoundHandlePlaying(PLAYER.sound) != 0) StopSoundHandle(PLAYER.sound);
+}
+void Play(void) {
+    if (IsSoundHandlePlaying(PLAYER.sound) == 0) PlaySoundHandle(PLAYER.sound, PLAY_LOOP);
+}
+
+// Runs inside the message pump, in the background too.
+void HandleMediaRequest(int request, double rate) {
+    switch (request) {
+        case MEDIA_PLAY: Play(); break;
+        case MEDIA_PAUSE:
+        case MEDIA_STOP: Stop(); break;
+        case MEDIA_PLAY_PAUSE:
+            if (IsSoundHandlePlaying(PLAYER.sound) != 0) {
+                StopSoundHandle(PLAYER.sound);
+            } else {
+                PlaySoundHandle(PLAYER.sound, PLAY_LOOP);
+            }
+            break;
+        case MEDIA_SET_RATE:
+            PLAYER.frequency = FrequencyOfRate(PLAYER.frequency, rate, MaxFrequency());
+            SetSoundHandleFrequency(PLAYER.frequency, PLAYER.sound);
+            break;
+        default: break;
+    }
+    PublishState();
+}
+
+// The absolute form of a name opened relative to the current directory.
+void RememberPath(const char* fileName) {
+    char folder[FILE_PATH_SIZE];
+    PLAYER.path[0] = '\0';
+    if (fileName[0] == '/') {
+        snprintf(PLAYER.path, sizeof PLAYER.path, "%s", fileName);
+    } else if (getcwd(folder, sizeof folder) != nullptr) {
+        int length = snprintf(PLAYER.path, sizeof PLAYER.path, "%s/%s", folder, fileName);
+        if (length < 0 || length >= (int)sizeof PLAYER.path) PLAYER.path[0] = '\0';
+    }
+}
+
+// The loading notice, the load, and a loop at the current frequency. A file
+// that does not play is named, with the reason, and the window says so too.
+void LoadAndPlay(const char* fileName, const char* shownPath) {
+    DrawText(0, 0, "読み込み中・・・", MakeColor(255, 255, 255), 0);
+    PresentScreen();
+    PLAYER.sound = LoadSoundFile(fileName);
+    PLAYER.notice = nullptr;
+    PLAYER.track++;
+    RememberPath(fileName);
+    if (PLAYER.sound == -1) {
+        int error = GetLastSoundLoadError();
+        fprintf(stderr, "marovel: cannot play \"%s\": %s\n", shownPath, DescribeLoadError(error));
+        PLAYER.notice = error == SOUND_LOAD_NO_DEVICE ? "音を出せる装置がないため再生できません" : "このファイルは再生できません";
+    }
+    SetSoundHandleFrequency(PLAYER.frequency, PLAYER.sound);
+    PlaySoundHandle(PLAYER.sound, PLAY_LOOP);
+    PublishState();
+}
+
+// A file handed over by a later start or dropped on the window replaces the
+// sound: the old one stops and goes whether or not the new one plays.
+void ReplaceSound(const char* path) {
+    DeleteSoundHandle(PLAYER.sound);
+    PLAYER.sound = -1;
+    ConvertFileNameToText(BareName(path), DISPLAY_NAME, sizeof DISPLAY_NAME);
+    ClearDrawTarget();
+    LoadAndPlay(path, path);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -108,9 +219,13 @@ int main(int argc, char** argv) {
     SetWindowTitleText("Marovel ver0.001a");
     SetLogOutputEnabled(0);
     ChangeWindowMode(1);
-    int frequency = START_FREQUENCY;
+    // A player already on this display takes the file instead.
+    SetFileHandOver(fileArgument);
+    PLAYER.frequency = START_FREQUENCY;
     if (InitLibrary() == -1) return -1;
     SetDrawTarget(SCREEN_BACK);
+    // Without a session bus the player runs as it always did.
+    if (StartMediaControls("marovel", "Marovel") == 0) SetMediaRequestHandler(HandleMediaRequest);
 
     // The dialog starts with an empty name.
     memset(PATH_BUFFER, 0, sizeof PATH_BUFFER);
@@ -133,36 +248,28 @@ int main(int argc, char** argv) {
         shownPath = PATH_BUFFER[0] != '\0' ? PATH_BUFFER : TITLE_BUFFER;
         ConvertFileNameToText(TITLE_BUFFER, DISPLAY_NAME, sizeof DISPLAY_NAME);
     }
-
-    DrawText(0, 0, "読み込み中・・・", MakeColor(255, 255, 255), 0);
-    PresentScreen();
-    int sound = LoadSoundFile(fileName);
-    // A file that does not play is named, with the reason, and the window says so too.
-    const char* notice = nullptr;
-    if (sound == -1) {
-        int error = GetLastSoundLoadError();
-        fprintf(stderr, "marovel: cannot play \"%s\": %s\n", shownPath, DescribeLoadError(error));
-        notice = error == SOUND_LOAD_NO_DEVICE ? "音を出せる装置がないため再生できません" : "このファイルは再生できません";
-    }
-    PlaySoundHandle(sound, PLAY_LOOP);
+    LoadAndPlay(fileName, shownPath);
 
     while (ProcessWindowMessages() == 0) {
         if (IsKeyDown(DIK_ESCAPE) != 0) break;
-        frequency = StepFrequency(frequency, GetPadInput(INPUT_KEY_PAD1));
+        if (TakeOpenedFile(OPENED_FILE, sizeof OPENED_FILE) == 1) ReplaceSound(OPENED_FILE);
+        PLAYER.frequency = StepFrequency(PLAYER.frequency, GetPadInput(INPUT_KEY_PAD1));
         if (IsKeyDown(DIK_RETURN) == 1) {
-            if (IsSoundHandlePlaying(sound) != 0) {
-                StopSoundHandle(sound);
+            if (IsSoundHandlePlaying(PLAYER.sound) != 0) {
+                StopSoundHandle(PLAYER.sound);
+                PublishState();
                 WaitMilliseconds(1000);
             } else {
                 WaitMilliseconds(1000);
-                PlaySoundHandle(sound, PLAY_LOOP);
+                PlaySoundHandle(PLAYER.sound, PLAY_LOOP);
             }
         }
-        SetSoundHandleFrequency(frequency, sound);
+        SetSoundHandleFrequency(PLAYER.frequency, PLAYER.sound);
+        PublishState();
         ClearDrawTarget();
         DrawText(0, 20, DISPLAY_NAME, MakeColor(200, 200, 255), 0);
-        if (notice != nullptr) DrawText(0, 40, notice, MakeColor(255, 255, 128), 0);
-        DrawLabeledNumber(0, 0, "現在の周波数", frequency, 10, MakeColor(255, 255, 255), 0);
+        if (PLAYER.notice != nullptr) DrawText(0, 40, PLAYER.notice, MakeColor(255, 255, 128), 0);
+        DrawLabeledNumber(0, 0, "現在の周波数", PLAYER.frequency, 10, MakeColor(255, 255, 255), 0);
         DrawText(0, 60, "キーボード左右で周波数変更(上下で高速)", MakeColor(255, 200, 200), 0);
         DrawText(0, 80, "エンターキーで停止、再開", MakeColor(255, 200, 200), 0);
         DrawText(0, 100, "音楽データはwav,ogg,mp3のみ対応", MakeColor(255, 200, 200), 0);
@@ -171,6 +278,7 @@ int main(int argc, char** argv) {
         nanosleep(&tenMilliseconds, nullptr);
         PresentScreen();
     }
+    EndMediaControls();
     EndLibrary();
     return 0;
 }

@@ -11,3 +11,12 @@ enum {
 // Up +100, Down -100 from 200 on, Right +50, Left -50 from 150 on, applied in
 // that order, each to the value the one before left. Rising stops at INT_MAX.
 int StepFrequency(int frequency, int padBits);
+
+enum {
+    MIN_FREQUENCY = 100,  // Hz, the arrow keys' floor
+};
+
+// The frequency for a playback rate the desktop asked for (1 = START_FREQUENCY),
+// rounded to whole Hz and kept within MIN_FREQUENCY..maxFrequency; the
+// frequency unchanged for a rate that is not a number above 0.
+int FrequencyOfRate(int frequency, double rate, int maxFrequency);

@@ -132,3 +132,40 @@ void PrepareFileDialog(void);
 // the code page lacks become '?', the text is cut after the last whole character
 // that fits in size-1 bytes. Returns the length written.
 int ConvertFileNameToText(const char* name, char* text, int size);
+
+// ---- The desktop: files from other starts and drops, media controls ----------
+
+// Before InitLibrary: files reach this program from later starts of it on the
+// same display and from drops on the main window (TakeOpenedFile). When another
+// instance runs, InitLibrary hands path (made absolute; null for none) over to
+// it and ends the process with 0. -1 when the path cannot be made absolute.
+int SetFileHandOver(const char* path);
+// 1 with the absolute path (the file system's bytes) of the last file that
+// arrived since the last call, 0 when none did. A file that arrives brings the
+// main window to the front.
+int TakeOpenedFile(char* path, int size);
+
+// What the desktop's media controls ask; the program's handler runs inside the
+// message pump, in the background too. Quit and raise are served by the
+// library itself (a close request, the window to the front).
+enum { MEDIA_PLAY = 1, MEDIA_PAUSE, MEDIA_PLAY_PAUSE, MEDIA_STOP, MEDIA_SET_RATE };
+typedef void (*MediaRequestHandler)(int request, double rate);  // rate: MEDIA_SET_RATE only
+
+// What the desktop is shown; each change is announced to it.
+struct MediaState {
+    int playing;                      // 1 playing, 0 stopped
+    double rate;                      // playback speed, 1 = the file's own
+    double minimumRate, maximumRate;
+    int track;                        // counts the files loaded
+    int64_t lengthMicroseconds;       // 0 when unknown
+    const char* path;                 // absolute, the file system's bytes; null for none
+};
+
+// Offers the media controls on the session bus under name (lower case, one
+// word, also the desktop entry's name) with identity as the name users see.
+// 0, or -1 without a session bus (nothing is said then). They end with the
+// library, or with EndMediaControls.
+int StartMediaControls(const char* name, const char* identity);
+void EndMediaControls(void);
+void SetMediaRequestHandler(MediaRequestHandler handler);  // null: none
+int PublishMediaState(const MediaState* state);             // -1 when not started

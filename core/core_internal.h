@@ -19,3 +19,12 @@ int BuildLogPath(char* path, size_t size);
 
 // Timer set-up and clock choice, run during window start-up.
 void SetUpTimer(void);
+
+// The desktop's part of every pump pass: files that arrived, the media
+// controls' requests. Not re-entered from a handler's own pumping.
+void ServeDesktop(void);
+// After IsOtherInstanceRunning answered 1: this start's file (if any) goes to
+// the running instance. 1 handed over, 0 nothing to hand, -1 failed.
+int HandOverToRunningInstance(const char* className);
+// Media controls ended, nothing pending: for the end of the library.
+void ResetDesktop(void);

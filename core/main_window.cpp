@@ -303,6 +303,8 @@ int InitMainWindow(void) {
     WriteLog("ソフトの２重起動検査... ");
     if (PLATFORM.window->IsOtherInstanceRunning(WINDOW_CLASS_NAME)) {
         WriteLog("２重起動されています、ソフトを終了します\n");
+        // This start's file goes to the one that runs; the word below stands either way.
+        HandOverToRunningInstance(WINDOW_CLASS_NAME);
         // The log may be off: the user who started it still hears why nothing opened.
         char notice[sizeof CONFIG.title + 64];
         snprintf(notice, sizeof notice, "%s is already running on this display\n",
@@ -394,6 +396,7 @@ int ProcessWindowMessages(void) {
         }
         firstPass = 0;
         if (!WINDOW.pub.active) PLATFORM.clock->Sleep(1);
+        ServeDesktop();
 
         int handled = 0;
         PlatformMessage m;

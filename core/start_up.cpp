@@ -102,6 +102,7 @@ int StartCore(void) {
 }
 
 void EndCore(void) {
+    ResetDesktop();
     const MainWindowState* window = GetMainWindowState();
     if (window->hasWindow && !window->destroyed) {
         PostCloseRequest();

@@ -15,4 +15,5 @@ PlatformTables PLATFORM = {
     &SDL2_SCREEN_OPS,
     &FREETYPE_FONT_OPS,
     &GTK_DIALOG_OPS,
+    &GIO_MEDIA_OPS,
 };

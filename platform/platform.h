@@ -120,6 +120,13 @@ struct PlatformWindowOps {
     // Takes the next message of a queue; 1 when one was taken, 0 when empty.
     int (*PeekMessage)(int queue, PlatformMessage* message);
     void (*PostMessage)(int queue, const PlatformMessage* message);
+    // After IsOtherInstanceRunning answered 1: gives an absolute file path to
+    // the instance that holds the claim. 0 once sent, -1 when it could not be.
+    int (*HandOverFile)(const char* className, const char* path);
+    // Never waits: 1 with the absolute path of a file that another start handed
+    // over or that was dropped on the main window (terminated within size), 0
+    // when none came. Paths that do not fit are dropped.
+    int (*TakeOpenedFile)(char* path, int size);
 };
 
 // Keyboard and joypads. Keys are indexed by DirectInput scan codes.
@@ -186,6 +193,46 @@ struct PlatformDialogOps {
     void (*PrepareFileDialog)(void);
 };
 
+// The desktop's media controls on the session bus: a player's state shown to
+// the desktop, and what the desktop asks of it (play, pause, rate, quit...).
+enum {
+    MEDIA_REQUEST_PLAY = 1,
+    MEDIA_REQUEST_PAUSE,
+    MEDIA_REQUEST_PLAY_PAUSE,
+    MEDIA_REQUEST_STOP,
+    MEDIA_REQUEST_SET_RATE,
+    MEDIA_REQUEST_QUIT,
+    MEDIA_REQUEST_RAISE,
+};
+enum { MEDIA_PATH_SIZE = 4096 };  // bytes of a path and its terminator
+
+struct PlatformMediaState {
+    int playing;                    // 1 playing, 0 stopped
+    double rate;                    // playback speed, 1 = the file's own
+    double minimumRate, maximumRate;
+    int track;                      // counts the files loaded; a new one is a new track
+    int64_t lengthMicroseconds;     // 0 when unknown
+    char path[MEDIA_PATH_SIZE];     // absolute, the file system's bytes; empty when none
+};
+
+struct PlatformMediaRequest {
+    int kind;       // MEDIA_REQUEST_*
+    double rate;    // MEDIA_REQUEST_SET_RATE only
+};
+
+struct PlatformMediaOps {
+    // Offers the controls under the name given (lower case, one word); 0, or
+    // -1 when there is no session bus (silently).
+    int (*StartMedia)(const char* name, const char* identity);
+    void (*EndMedia)(void);
+    // One pass over what the bus brought, never waiting.
+    void (*ServeMedia)(void);
+    // Shows the state; the desktop is told what changed since the last one.
+    void (*PublishMediaState)(const PlatformMediaState* state);
+    // 1 with the oldest request not yet taken, 0 when none waits.
+    int (*TakeMediaRequest)(PlatformMediaRequest* request);
+};
+
 struct PlatformTables {
     const PlatformSystemOps* system;
     const PlatformClockOps* clock;
@@ -196,6 +243,7 @@ struct PlatformTables {
     const struct PlatformScreenOps* screen;
     const struct PlatformFontOps* font;
     const PlatformDialogOps* dialog;
+    const PlatformMediaOps* media;
 };
 
 extern PlatformTables PLATFORM;
@@ -206,6 +254,7 @@ extern const PlatformClockOps SDL2_CLOCK_OPS;
 extern const PlatformWindowOps SDL2_WINDOW_OPS;
 extern const PlatformInputOps SDL2_INPUT_OPS;
 extern const PlatformDialogOps GTK_DIALOG_OPS;
+extern const PlatformMediaOps GIO_MEDIA_OPS;
 
 // Text conversion between the library's Shift-JIS and UTF-8 (iconv, CP932).
 // Writes at most size-1 bytes and a terminator; returns the length written.

@@ -30,6 +30,10 @@ int StopSoundHandle(int handle);
 int IsSoundHandlePlaying(int handle);
 int SetSoundHandleFrequency(int frequency, int handle);
 int DeleteSoundHandle(int handle);
+// How long the sound plays once at its own rate, microseconds; -1 for no sound.
+int64_t GetSoundHandleMicroseconds(int handle);
+// The highest playback frequency the device accepts, Hz; -1 without a device.
+int GetSoundDeviceMaxFrequency(void);
 
 // A sound holding a sine tone of about frequency Hz (16-bit mono, 44100 Hz, a
 // quarter of full scale), milliseconds long and made of whole periods, so that

@@ -5,6 +5,7 @@
 // reports the capabilities in the log. Every other sound operation first asks
 // IsSoundDeviceOpen; without a device they all fail and the program goes on
 // without sound.
+#include <climits>
 #include <cmath>
 
 #include "core/core.h"
@@ -110,6 +111,13 @@ void DeleteAllSoundHandles(void) {
 }  // namespace
 
 int IsSoundDeviceOpen(void) { return SOUND_DEVICE.open; }
+
+int GetSoundDeviceMaxFrequency(void) {
+    if (!SOUND_DEVICE.open) return -1;
+    PlatformSoundCaps caps = {};
+    if (PLATFORM.sound->GetCaps(&caps) != 0 || caps.maxSecondaryRate == 0) return -1;
+    return caps.maxSecondaryRate > (uint32_t)INT_MAX ? INT_MAX : (int)caps.maxSecondaryRate;
+}
 
 int InitSoundDevice(void) {
     if (SOUND_DEVICE.open) return -1;

@@ -22,6 +22,7 @@ namespace {
 struct SoundRecord {
     int buffers[MAX_SOUND_BUFFERS];  // device buffer ids, 0 = empty
     int bufferCount;                 // entries in use
+    int64_t lengthMicroseconds;      // of one buffer at its own rate
 };
 
 struct SoundTable {
@@ -110,7 +111,16 @@ int CreateSoundBuffers(const WaveFormat* format, int byteCount, int count, int h
         record->buffers[i] = id;
     }
     record->bufferCount = count;
+    if (format->averageBytesPerSecond != 0) {
+        record->lengthMicroseconds = (int64_t)byteCount * 1000000 / format->averageBytesPerSecond;
+    }
     return 0;
+}
+
+int64_t GetSoundHandleMicroseconds(int handle) {
+    SoundRecord* record = FindSound(handle);
+    if (!record || record->bufferCount == 0) return -1;
+    return record->lengthMicroseconds;
 }
 
 int PlaySoundHandle(int handle, int playType) {

@@ -175,12 +175,28 @@ void FakePostMessage(int queue, const PlatformMessage* message) {
     PushPlatformMessage(queue, message);
 }
 
+int FakeHandOverFile(const char*, const char* path) {
+    Record("HandOverFile");
+    if (FAKE.handOverFails) return -1;
+    FAKE.handedOver.push_back(path);
+    return 0;
+}
+int FakeTakeOpenedFile(char* path, int size) {
+    if (FAKE.openedFiles.empty()) return 0;
+    std::string file = FAKE.openedFiles.front();
+    FAKE.openedFiles.erase(FAKE.openedFiles.begin());
+    if ((int)file.size() >= size) return 0;
+    memcpy(path, file.c_str(), file.size() + 1);
+    return 1;
+}
+
 const PlatformWindowOps FAKE_WINDOW_OPS = {
     FakeIsOtherInstanceRunning, FakeGetDesktopMode, FakeRegisterWindowClass,
     FakeUnregisterWindowClass, FakeAdjustWindowRect, FakeCreateMainWindow,
     FakeDestroyMainWindow, FakeShowMainWindow, FakeSetWindowTitle, FakeGetWindowRect,
     FakeGetClientRect, FakeMoveMainWindow, FakeSetWindowStyle, FakeRaiseMainWindow,
     FakeSetCursorVisible, FakeDisableIme, FakePeekMessage, FakePostMessage,
+    FakeHandOverFile, FakeTakeOpenedFile,
 };
 
 // ---- Input ----
@@ -248,6 +264,40 @@ const PlatformDialogOps FAKE_DIALOG_OPS = {
     FakePrepareFileDialog,
 };
 
+// ---- Media controls ----
+
+int FakeStartMedia(const char* name, const char* identity) {
+    Record("StartMedia");
+    if (FAKE.mediaStartFails) return -1;
+    FAKE.mediaStarted = 1;
+    FAKE.mediaName = name;
+    FAKE.mediaIdentity = identity;
+    return 0;
+}
+void FakeEndMedia(void) {
+    Record("EndMedia");
+    FAKE.mediaStarted = 0;
+}
+void FakeServeMedia(void) {
+    // As the bus, which serves only once offered.
+    if (FAKE.mediaStarted) FAKE.mediaServed++;
+}
+void FakePublishMediaState(const PlatformMediaState* state) {
+    if (!FAKE.mediaStarted) return;
+    FAKE.mediaPublished++;
+    FAKE.mediaState = *state;
+}
+int FakeTakeMediaRequest(PlatformMediaRequest* request) {
+    if (!FAKE.mediaStarted || FAKE.mediaRequests.empty()) return 0;
+    *request = FAKE.mediaRequests.front();
+    FAKE.mediaRequests.erase(FAKE.mediaRequests.begin());
+    return 1;
+}
+
+const PlatformMediaOps FAKE_MEDIA_OPS = {
+    FakeStartMedia, FakeEndMedia, FakeServeMedia, FakePublishMediaState, FakeTakeMediaRequest,
+};
+
 }  // namespace
 
 void InstallFakePlatform(void) {
@@ -281,6 +331,7 @@ void InstallFakePlatform(void) {
     PLATFORM.window = &FAKE_WINDOW_OPS;
     PLATFORM.input = &FAKE_INPUT_OPS;
     PLATFORM.dialog = &FAKE_DIALOG_OPS;
+    PLATFORM.media = &FAKE_MEDIA_OPS;
     // No sound output unless the test installs a working fake device: the
     // same on every machine, with or without a sound card.
     InstallFakeSoundDevice();

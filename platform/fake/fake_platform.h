@@ -72,6 +72,22 @@ struct FakePlatform {
     std::string dialogTitle;       // Shift-JIS, as passed
     std::string dialogFilter;      // the whole block, its zero bytes included
     int dialogFilterIndex;
+
+    // Files: what later starts handed over, and the files that reach the
+    // program (handed over or dropped), taken oldest first.
+    std::vector<std::string> handedOver;
+    int handOverFails;
+    std::vector<std::string> openedFiles;
+
+    // Media controls: whether the bus is there, what was shown, what the
+    // desktop asks next (taken oldest first).
+    int mediaStartFails;
+    int mediaStarted;
+    std::string mediaName, mediaIdentity;
+    int mediaServed;                  // passes over the bus
+    int mediaPublished;               // states shown
+    PlatformMediaState mediaState;    // the last one shown
+    std::vector<PlatformMediaRequest> mediaRequests;
 };
 
 extern FakePlatform FAKE;

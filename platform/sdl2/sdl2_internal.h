@@ -49,6 +49,10 @@ int IsSdl2VideoRunning(void);
 // would arrive: WM_MOUSEMOVE, WM_LBUTTONDOWN or WM_LBUTTONUP at x, y. 0 or -1.
 int PushSdl2MouseEvent(uint32_t message, int x, int y);
 
+// Puts a drop on the main window into SDL's queue, as the window system's
+// would arrive: a file (its path) or, with text set, a piece of text. 0 or -1.
+int PushSdl2DropEvent(int text, const char* data);
+
 // A virtual joystick for the pad tests (needs the joystick subsystem, that is
 // SDL2_INPUT_OPS.OpenInput). Returns its enumeration index, or -1.
 int AttachSdl2VirtualPad(int axes, int buttons);

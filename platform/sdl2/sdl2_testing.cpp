@@ -50,6 +50,18 @@ int PushSdl2MouseEvent(uint32_t message, int x, int y) {
     return SDL_PushEvent(&event) == 1 ? 0 : -1;
 }
 
+int PushSdl2DropEvent(int text, const char* data) {
+    SDL_Event event;
+    SDL_zero(event);
+    event.type = text ? SDL_DROPTEXT : SDL_DROPFILE;
+    event.drop.windowID = GetSdl2MainWindowId();
+    // Whoever takes the event frees this, as with SDL's own drops.
+    event.drop.file = SDL_strdup(data);
+    if (SDL_PushEvent(&event) == 1) return 0;
+    SDL_free(event.drop.file);
+    return -1;
+}
+
 int AttachSdl2VirtualPad(int axes, int buttons) {
     int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, axes, buttons, 0);
     if (index < 0 || index >= MAX_VIRTUAL_PADS) return -1;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 
 #include "app/player.h"
 #include "input/input.h"
@@ -41,5 +42,31 @@ TEST(PlayerFrequency, OppositeKeysTogetherChangeNothing) {
         EXPECT_EQ(StepFrequency(f, PAD_UP | PAD_DOWN | PAD_RIGHT | PAD_LEFT), f) << f;
         EXPECT_EQ(StepFrequency(f, PAD_UP | PAD_DOWN | PAD_RIGHT), StepFrequency(f, PAD_RIGHT)) << f;
         EXPECT_EQ(StepFrequency(f, PAD_UP | PAD_RIGHT | PAD_LEFT), StepFrequency(f, PAD_UP)) << f;
+    }
+}
+
+// The desktop's rate as a frequency: rounded, kept within the floor and the
+// device's top; what is not a rate above 0 changes nothing.
+TEST(PlayerFrequency, RatesBecomeFrequenciesWithinTheRange) {
+    struct Case {
+        int frequency;
+        double rate;
+        int max;
+        int expected;
+    } cases[] = {
+        {44100, 1.0, 200000, 44100},
+        {44100, 0.5, 200000, 22050},
+        {30000, 1.0 / 3, 200000, 14700},
+        {44100, 1.00001, 200000, 44100},            // 44100.44 Hz rounds down
+        {44100, 0.001, 200000, 100},                // the floor of the arrow keys
+        {44100, 10.0, 200000, 200000},              // the device's top
+        {44100, 1e300, INT_MAX, INT_MAX},
+        {12345, 0.0, 200000, 12345},
+        {12345, -1.0, 200000, 12345},
+        {12345, NAN, 200000, 12345},
+        {12345, INFINITY, 200000, 12345},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FrequencyOfRate(c.frequency, c.rate, c.max), c.expected) << c.frequency << " at rate " << c.rate;
     }
 }

@@ -5,13 +5,17 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/sdl2/sdl2_internal.h"
@@ -289,6 +293,122 @@ TEST(Sdl2Instance, ClaimIsPerDisplay) {
     FormatSdl2InstanceName("Ravlin", formatted, sizeof formatted);
     if (was != nullptr) setenv("DISPLAY", saved.c_str(), 1); else unsetenv("DISPLAY");
     EXPECT_EQ(std::string(formatted), "Ravlin-" + std::to_string(getuid()) + "-sdl2_backend_test-:91");
+}
+
+// ---- Files handed over through the claim ----
+
+// Connects to a claim as a later start would and sends bytes; then waits for
+// the holder to close its end. Runs in a child, so that a holder that stops
+// reading blocks only the child. With asNobody the child first becomes the
+// user nobody. Returns the child's pid.
+pid_t SendToClaim(const std::string& claim, const std::string& bytes, int asNobody, int finish) {
+    // The claim's name holds the holder's user: taken before becoming another.
+    char name[108];
+    int length = FormatSdl2InstanceName(claim.c_str(), name, sizeof name);
+    pid_t child = fork();
+    if (child != 0) return child;
+    if (asNobody && (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)) _exit(2);
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    struct sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    memcpy(address.sun_path + 1, name, (size_t)length);
+    if (connect(fd, (struct sockaddr*)&address, (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + length)) != 0) {
+        _exit(3);
+    }
+    for (size_t sent = 0; sent < bytes.size();) {
+        ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;  // the holder gave up on us
+        sent += (size_t)n;
+    }
+    if (finish) shutdown(fd, SHUT_WR);
+    char byte;
+    while (read(fd, &byte, 1) > 0) {
+    }
+    _exit(0);
+}
+
+// Polls the holder's side until the child has ended; every file taken meanwhile.
+std::vector<std::string> TakeWhileRunning(pid_t child) {
+    std::vector<std::string> taken;
+    char path[4096];
+    for (;;) {
+        int status = 0;
+        int ended = waitpid(child, &status, WNOHANG) == child;
+        // A sender that never reached the claim would prove nothing.
+        if (ended) EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the sender failed: " << status;
+        // Once the child is gone all it sent is there to read: one more pass takes it.
+        while (SDL2_WINDOW_OPS.TakeOpenedFile(path, sizeof path) == 1) taken.push_back(path);
+        if (ended) return taken;
+        usleep(1000);
+    }
+}
+
+TEST(Sdl2HandOver, OnlyAWholeAbsolutePathOfTheSameUserIsTaken) {
+    std::string claim = InstanceName("handover");
+    ASSERT_EQ(SDL2_WINDOW_OPS.IsOtherInstanceRunning(claim.c_str()), 0);
+    char path[4096];
+    EXPECT_EQ(SDL2_WINDOW_OPS.TakeOpenedFile(path, sizeof path), 0) << "nothing came yet";
+
+    // A later start's own call: the path arrives whole, once.
+    ASSERT_EQ(SDL2_WINDOW_OPS.HandOverFile(claim.c_str(), "/music/a b.ogg"), 0);
+    ASSERT_EQ(SDL2_WINDOW_OPS.TakeOpenedFile(path, sizeof path), 1);
+    EXPECT_STREQ(path, "/music/a b.ogg");
+    EXPECT_EQ(SDL2_WINDOW_OPS.TakeOpenedFile(path, sizeof path), 0);
+    EXPECT_EQ(SDL2_WINDOW_OPS.HandOverFile(claim.c_str(), "music/relative.ogg"), -1) << "made absolute by the sender";
+    EXPECT_EQ(SDL2_WINDOW_OPS.HandOverFile(InstanceName("nobody-holds").c_str(), "/music/x.ogg"), -1);
+
+    // Random bytes from a fixed seed, so that every run sends the same.
+    std::string random(65536, '\0');
+    uint32_t seed = 12345;
+    for (char& c : random) {
+        seed = seed * 1103515245u + 12345u;
+        c = (char)(seed >> 16);
+    }
+    std::string longest = "/" + std::string(4094, 'a');  // with its zero byte: PATH_MAX bytes
+    struct Case {
+        const char* what;
+        std::string bytes;
+        int finish;
+        const char* taken;  // null: nothing
+    } cases[] = {
+        {"1 MB", "/" + std::string(1 << 20, 'a') + std::string(1, '\0'), 1, nullptr},
+        {"random bytes", random, 1, nullptr},
+        {"random bytes after a slash", "/" + random, 1, nullptr},
+        {"a path without its zero byte", "/music/x.ogg", 1, nullptr},
+        {"a zero byte inside", std::string("/music/x\0y.ogg\0", 15), 1, nullptr},
+        {"bytes after the path", std::string("/music/x.ogg\0more", 17), 1, nullptr},
+        {"a relative path", std::string("music/x.ogg\0", 12), 1, nullptr},
+        {"nothing at all", "", 1, nullptr},
+        {"one byte over the bound", "/" + std::string(4095, 'a') + std::string(1, '\0'), 1, nullptr},
+        {"the longest path", longest + std::string(1, '\0'), 1, nullptr},
+        {"a sender that never finishes", std::string("/music/x.ogg\0", 13), 0, nullptr},
+    };
+    cases[9].taken = longest.c_str();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> taken = TakeWhileRunning(SendToClaim(claim, c.bytes, 0, c.finish));
+        if (c.taken == nullptr) {
+            EXPECT_TRUE(taken.empty()) << taken.size() << " taken, the first " << taken[0].size() << " bytes";
+        } else {
+            ASSERT_EQ(taken.size(), 1u);
+            EXPECT_EQ(taken[0], c.taken);
+        }
+    }
+
+    // Another user's start is refused before a byte of it is read.
+    if (getuid() == 0) {
+        std::vector<std::string> taken = TakeWhileRunning(SendToClaim(claim, std::string("/music/x.ogg\0", 13), 1, 1));
+        EXPECT_TRUE(taken.empty()) << "another user's file was taken";
+    } else {
+        printf("not run as root: the refusal of another user is left to the player's end-to-end test\n");
+    }
+
+    // A sender that stalls holds up nobody else, and the channel serves on.
+    pid_t stalled = SendToClaim(claim, "/music/sta", 0, 0);
+    ASSERT_EQ(SDL2_WINDOW_OPS.HandOverFile(claim.c_str(), "/music/after.ogg"), 0);
+    std::vector<std::string> taken = TakeWhileRunning(stalled);
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(taken[0], "/music/after.ogg");
 }
 
 // ---- Media layer gate ----

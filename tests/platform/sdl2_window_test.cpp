@@ -218,6 +218,33 @@ std::string WaitForName(const std::string& id, const std::string& want) {
     return name;
 }
 
+// A file dropped on the window is taken as a file to open; a later drop
+// replaces an earlier one still waiting, and dropped text is no file.
+TEST_F(Sdl2Window, DroppedFilesAreTakenToOpen) {
+    ASSERT_NE(Open("drop", "^drop$", PlatformRect{40, 40, 240, 140}), "");
+    PlatformMessage m;
+    while (SDL2_WINDOW_OPS.PeekMessage(MESSAGE_QUEUE_WINDOW, &m)) {
+    }
+    char path[256];
+    EXPECT_EQ(SDL2_WINDOW_OPS.TakeOpenedFile(path, sizeof path), 0);
+
+    ASSERT_EQ(PushSdl2DropEvent(0, "/music/first.ogg"), 0);
+    ASSERT_EQ(PushSdl2DropEvent(0, U8(u8"/music/音楽.wav")), 0);
+    ASSERT_EQ(PushSdl2DropEvent(1, "/music/only text.ogg"), 0);
+    while (SDL2_WINDOW_OPS.PeekMessage(MESSAGE_QUEUE_WINDOW, &m)) {
+    }
+    ASSERT_EQ(SDL2_WINDOW_OPS.TakeOpenedFile(path, sizeof path), 1);
+    EXPECT_STREQ(path, U8(u8"/music/音楽.wav"));
+    EXPECT_EQ(SDL2_WINDOW_OPS.TakeOpenedFile(path, sizeof path), 0) << "taken once";
+
+    // A path longer than the caller's buffer is not cut into another name.
+    ASSERT_EQ(PushSdl2DropEvent(0, "/music/a rather long name.ogg"), 0);
+    while (SDL2_WINDOW_OPS.PeekMessage(MESSAGE_QUEUE_WINDOW, &m)) {
+    }
+    char small[16];
+    EXPECT_EQ(SDL2_WINDOW_OPS.TakeOpenedFile(small, sizeof small), 0);
+}
+
 TEST_F(Sdl2Window, TitlesReachTheServerInUtf8) {
     // xdotool matches names in the C locale: the search key is the ASCII head.
     std::string head = Unique("RavlinTitle");
