@@ -20,6 +20,7 @@
 // Everything is read without waiting, a few clients at a time, each given a
 // couple of seconds to finish.
 #include <SDL.h>
+#include <poll.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/socket.h>
@@ -440,7 +441,11 @@ int Sdl2TakeOpenedFile(char* path, int size) {
     }
     // A claim inherited across fork is not this process's to serve.
     if (W.instanceSocket < 0 || W.instancePid != getpid()) return 0;
-    AcceptClients();
+    // Asked on every pass of the message loop: an accept on the listening
+    // socket costs the kernel a socket made and freed even when nobody waits,
+    // a look costs nothing.
+    struct pollfd waiting = {W.instanceSocket, POLLIN, 0};
+    if (poll(&waiting, 1, 0) > 0) AcceptClients();
     for (HandOverClient& client : W.clients) {
         if (client.fd < 0) continue;
         int state = ReadClient(&client);
