@@ -75,6 +75,8 @@ struct PlatformCodecStream {
     uint8_t formatRecord[MAX_FORMAT_RECORD_BYTES];
     uint32_t formatBytes;
     int floatSamples;         // read as floats and scaled here
+    int64_t startFrame;       // where Convert goes on after StartAtMiddle (frames)
+    int64_t libraryFrames;    // the library's count of the block's frames
 };
 
 namespace {
@@ -401,6 +403,7 @@ int StartSndfileBlock(PlatformCodecStream* stream, const uint8_t* source, uint32
         stream->sound = nullptr;
         return -1;
     }
+    stream->libraryFrames = info->frames;
     int subtype = info->format & SF_FORMAT_SUBMASK;
     stream->floatSamples = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
     return 0;
@@ -423,6 +426,73 @@ int GetSndfileOutputSize(PlatformCodecStream* stream, const uint8_t* source, uin
     return 0;
 }
 
+// ---- IMA ADPCM in whole blocks, decoded here ----
+//
+// The library's IMA decoder costs several times what the format needs. Data
+// made of whole blocks whose sample count the library agrees with is decoded
+// here, sample for sample as the library decodes it; anything else (a short
+// last block, a count from a fact chunk) is left to the library.
+
+const int16_t IMA_STEPS[89] = {
+    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
+    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
+    130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
+    544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
+    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
+    9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+const int8_t IMA_INDEX_ADJUST[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
+
+int ClampImaIndex(int index) { return index < 0 ? 0 : index > 88 ? 88 : index; }
+
+// Frames per block when the data can be decoded here, else 0.
+uint32_t GetImaBlockFrames(PlatformCodecStream* stream, uint32_t bytes, int64_t libraryFrames) {
+    uint32_t channels = stream->channels;
+    uint32_t align = stream->blockAlign;
+    if (stream->tag != CODEC_TAG_IMA_ADPCM || stream->formatBytes < 20 || ReadU16(stream->formatRecord + 14) != 4) {
+        return 0;
+    }
+    if (channels == 0 || align <= 4 * channels || (align - 4 * channels) % (4 * channels) != 0) return 0;
+    uint32_t frames = (align - 4 * channels) * 2 / channels + 1;
+    if (ReadU16(stream->formatRecord + 18) != frames || bytes == 0 || bytes % align != 0) return 0;
+    if ((uint64_t)libraryFrames != (uint64_t)(bytes / align) * frames) return 0;
+    return frames;
+}
+
+// Decodes frames [first, first + count) of whole blocks into 16-bit samples.
+void DecodeImaFrames(const uint8_t* source, uint32_t align, uint32_t channels, uint32_t blockFrames,
+                     int64_t first, int64_t count, int16_t* out) {
+    int64_t end = first + count;
+    for (int64_t blockStart = first - first % blockFrames; blockStart < end; blockStart += blockFrames) {
+        const uint8_t* block = source + (size_t)(blockStart / blockFrames) * align;
+        int64_t from = first > blockStart ? first - blockStart : 0;
+        int64_t to = end - blockStart < blockFrames ? end - blockStart : blockFrames;
+        int16_t* base = out + (blockStart + from - first) * channels;
+        for (uint32_t c = 0; c < channels; c++) {
+            const uint8_t* head = block + 4 * c;
+            int predictor = (int16_t)ReadU16(head);
+            int index = ClampImaIndex(head[2]);
+            if (from == 0) base[c] = (int16_t)predictor;
+            // Each 4-byte word of a channel holds 8 samples, low nibble first.
+            const uint8_t* words = block + 4 * channels + 4 * c;
+            for (int64_t n = 1; n < to; n++) {
+                int64_t k = n - 1;
+                uint8_t byte = words[(k / 8) * 4 * channels + (k % 8) / 2];
+                int code = (k & 1) ? byte >> 4 : byte & 0x0F;
+                int step = IMA_STEPS[index];
+                int diff = step >> 3;
+                if (code & 1) diff += step >> 2;
+                if (code & 2) diff += step >> 1;
+                if (code & 4) diff += step;
+                if (code & 8) diff = -diff;
+                predictor += diff;
+                predictor = predictor > 32767 ? 32767 : predictor < -32768 ? -32768 : predictor;
+                index = ClampImaIndex(index + IMA_INDEX_ADJUST[code]);
+                if (n >= from) base[(n - from) * channels + c] = (int16_t)predictor;
+            }
+        }
+    }
+}
+
 int ConvertSndfile(PlatformCodecStream* stream, const uint8_t* source, uint32_t bytes, uint8_t* pcm,
                    uint32_t capacity, uint32_t* used) {
     int goOn = stream->startedAtMiddle && stream->sound != nullptr && stream->source == source &&
@@ -431,10 +501,23 @@ int ConvertSndfile(PlatformCodecStream* stream, const uint8_t* source, uint32_t 
     if (!goOn) {
         SF_INFO info;
         if (StartSndfileBlock(stream, source, bytes, &info) != 0) return -1;
+        stream->startFrame = 0;
     }
     uint32_t frameBytes = stream->channels * 2u;
     sf_count_t frames = capacity / frameBytes;
     sf_count_t done = 0;
+    uint32_t imaFrames = GetImaBlockFrames(stream, bytes, stream->libraryFrames);
+    if (imaFrames != 0) {
+        int64_t total = (int64_t)(bytes / stream->blockAlign) * imaFrames;
+        int64_t count = total - stream->startFrame < frames ? total - stream->startFrame : frames;
+        if (count > 0) {
+            DecodeImaFrames(source, stream->blockAlign, stream->channels, imaFrames, stream->startFrame, count,
+                            (int16_t*)pcm);
+            done = count;
+        }
+        *used = (uint32_t)(done * frameBytes);
+        return 0;
+    }
     if (!stream->floatSamples) {
         while (done < frames) {
             sf_count_t got = sf_readf_short(stream->sound, (short*)(pcm + done * frameBytes), frames - done);
@@ -497,6 +580,7 @@ int StartSndfileAtMiddle(PlatformCodecStream* stream, const uint8_t* source, uin
     uint64_t from = (uint64_t)frame * stream->channels * 2;
     if (frame <= 0 || from >= pcmBytes || sf_seek(stream->sound, frame, SEEK_SET) != frame) return -1;
     *fromBytes = (uint32_t)from;
+    stream->startFrame = frame;
     stream->startedAtMiddle = 1;
     return 0;
 }
