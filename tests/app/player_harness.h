@@ -241,6 +241,21 @@ inline double Peak(const std::vector<float>& x) {
     return peak;
 }
 
+// A player's environment in a folder of its own: OpenAL Soft writing what it
+// plays to recordingPath (16-bit stereo at 44100 Hz), a home of its own and
+// GSettings in memory, on the given display.
+inline std::vector<std::string> MakePlayerEnvironment(const std::string& dir, const std::string& display,
+                                                      const std::string& recordingPath) {
+    std::ofstream conf(dir + "/alsoft.conf");
+    conf << "[general]\ndrivers=wave\nsample-type=int16\nchannels=stereo\nfrequency=44100\n"
+         << "[wave]\nfile=" << recordingPath << "\n";
+    conf.close();
+    mkdir((dir + "/home").c_str(), 0755);
+    return {"DISPLAY=" + display, "ALSOFT_CONF=" + dir + "/alsoft.conf", "GSETTINGS_BACKEND=memory",
+            "NO_AT_BRIDGE=1", "HOME=" + dir + "/home", "XDG_DATA_HOME=" + dir + "/home",
+            "XDG_CONFIG_HOME=" + dir + "/home", "XDG_CACHE_HOME=" + dir + "/home"};
+}
+
 // The player's process, started in its own folder with its own environment.
 struct PlayerProcess {
     pid_t pid = -1;

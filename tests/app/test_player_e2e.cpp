@@ -40,14 +40,7 @@ protected:
         recordingPath = dir + "/recording.wav";
         recording.path = recordingPath;
         errorLog = dir + "/stderr.txt";
-        std::ofstream conf(dir + "/alsoft.conf");
-        conf << "[general]\ndrivers=wave\nsample-type=int16\nchannels=stereo\nfrequency=44100\n"
-             << "[wave]\nfile=" << recordingPath << "\n";
-        conf.close();
-        mkdir((dir + "/home").c_str(), 0755);
-        env = {"DISPLAY=" + display.name, "ALSOFT_CONF=" + dir + "/alsoft.conf", "GSETTINGS_BACKEND=memory",
-               "NO_AT_BRIDGE=1", "HOME=" + dir + "/home", "XDG_DATA_HOME=" + dir + "/home",
-               "XDG_CONFIG_HOME=" + dir + "/home", "XDG_CACHE_HOME=" + dir + "/home"};
+        env = MakePlayerEnvironment(dir, display.name, recordingPath);
     }
     void TearDown() override {
         if (HasFailure() && !dir.empty()) {
