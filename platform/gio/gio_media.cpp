@@ -298,25 +298,24 @@ void AddChange(GVariantBuilder* changes, int* count, const char* name) {
     (*count)++;
 }
 
+// Called every frame: what is unchanged costs a few comparisons and nothing else.
 void GioPublishMediaState(const PlatformMediaState* state) {
     if (G.connection == nullptr) return;
-    PlatformMediaState old = G.shown;
+    const PlatformMediaState& old = G.shown;
+    int status = old.playing != state->playing, rate = old.rate != state->rate;
+    int minimum = old.minimumRate != state->minimumRate, maximum = old.maximumRate != state->maximumRate;
+    int metadata = old.track != state->track || old.lengthMicroseconds != state->lengthMicroseconds ||
+                   strcmp(old.path, state->path) != 0;
+    if (!status && !rate && !minimum && !maximum && !metadata) return;
     G.shown = *state;
     GVariantBuilder changes;
     g_variant_builder_init(&changes, G_VARIANT_TYPE("a{sv}"));
     int count = 0;
-    if (old.playing != state->playing) AddChange(&changes, &count, "PlaybackStatus");
-    if (old.rate != state->rate) AddChange(&changes, &count, "Rate");
-    if (old.minimumRate != state->minimumRate) AddChange(&changes, &count, "MinimumRate");
-    if (old.maximumRate != state->maximumRate) AddChange(&changes, &count, "MaximumRate");
-    if (old.track != state->track || old.lengthMicroseconds != state->lengthMicroseconds ||
-        strcmp(old.path, state->path) != 0) {
-        AddChange(&changes, &count, "Metadata");
-    }
-    if (count == 0) {
-        g_variant_builder_clear(&changes);
-        return;
-    }
+    if (status) AddChange(&changes, &count, "PlaybackStatus");
+    if (rate) AddChange(&changes, &count, "Rate");
+    if (minimum) AddChange(&changes, &count, "MinimumRate");
+    if (maximum) AddChange(&changes, &count, "MaximumRate");
+    if (metadata) AddChange(&changes, &count, "Metadata");
     // Queued to the bus's worker: never waits.
     g_dbus_connection_emit_signal(G.connection, nullptr, OBJECT_PATH, "org.freedesktop.DBus.Properties",
                                   "PropertiesChanged",
