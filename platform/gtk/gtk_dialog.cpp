@@ -30,6 +30,7 @@
 namespace {
 
 enum { TEXT_UTF8_SIZE = 1024, PUMP_INTERVAL_MS = 20, PEEKED_EVENTS = 256 };
+enum { GTK_START_TRIES = 5, GTK_RETRY_PAUSE_MS = 20 };
 
 // One dialog, from the request to its answer. Written by GTK's thread while
 // it runs; the caller reads the answer once done is set under the lock.
@@ -144,7 +145,14 @@ void RunGtkThread(std::string folder) {
     locale_t user = newlocale(LC_ALL_MASK, "", (locale_t)0);
     if (user != (locale_t)0) uselocale(user);
     gtk_disable_setlocale();
-    int ok = gtk_init_check(nullptr, nullptr);
+    // An X server refuses a few percent of connections made while another
+    // client connects or has just left (SDL's, starting beside this one): a
+    // display that is there gets a few more tries, as SDL's own start gets.
+    int ok = 0;
+    for (int attempt = 0; attempt < GTK_START_TRIES && !ok; attempt++) {
+        if (attempt > 0) g_usleep(GTK_RETRY_PAUSE_MS * 1000);
+        ok = gtk_init_check(nullptr, nullptr);
+    }
     if (ok) {
         g_signal_add_emission_hook(g_signal_lookup("realize", GTK_TYPE_WIDGET), 0, WatchDialogSize, nullptr,
                                    nullptr);
