@@ -3,18 +3,23 @@
 # the same run, on a virtual display of its own, sound going to a null output
 # on both sides (paced in real time, as a sound card would pace them):
 #   - CPU use while a looping WAVE plays: process CPU time over ten seconds,
-#     as a share of one core (goal: no more than mpv --no-video's share);
+#     as a share of one core, the mean of a few rounds taken in turn (goal: no
+#     more than mpv --no-video's share). Beside it: the player's main thread
+#     alone, the player without a session bus (its media controls off), and a
+#     program that does nothing but the frame loop's two waits (bench/
+#     frame_sleeps.c), which shows what waking 120 times a second costs here;
 #   - start-up time from launch to the file dialog on screen, beside a bare
 #     GTK 3 program that shows only a GtkFileChooserNative (bench/
 #     bare_file_dialog.c, built here), the two started in turn (goal: the
 #     player within 1.3 times the bare program's time).
 # Installs mpv when it is missing (only this benchmark needs it).
 #
-#   bench/player_bench.sh [seconds measured=10] [start-up runs=5]
+#   bench/player_bench.sh [seconds measured=10] [start-up runs=5] [CPU rounds=3]
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 SECONDS_MEASURED="${1:-10}"
 RUNS="${2:-5}"
+ROUNDS="${3:-3}"
 OUT="$ROOT/build-bench-player"
 
 if ! command -v mpv >/dev/null; then
@@ -56,37 +61,48 @@ export ALSOFT_CONF="$WORK/alsoft.conf"
 sox "$ROOT/samples/loop.ogg" -b 16 "$WORK/loop.wav" repeat 3 2>/dev/null
 FILE="$WORK/loop.wav"
 
-# CPU time of a process in nanoseconds: the scheduler's own count, summed over
-# its threads (the clock-tick counts of /proc/PID/stat are too coarse for a
-# process that uses about 1 % of a core).
+# CPU time in nanoseconds, the scheduler's own count (the clock-tick counts of
+# /proc/PID/stat are too coarse for a process that uses about 1 % of a core):
+# of a whole process, summed over its threads, and of its main thread.
 cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ sum += $1 } END { printf "%.0f", sum }'; }
+main_ns() { awk '{ printf "%.0f", $1 }' /proc/"$1"/task/"$1"/schedstat 2>/dev/null; }
 
-# CPU share of one core of a process over the measured seconds, after two to settle.
-cpu_share() {
-  local pid=$1
+# Starts a command, lets it settle for two seconds and prints its CPU share of
+# one core over the measured seconds, then that of its main thread.
+measure() {
+  "$@" 2>/dev/null &
+  local pid=$! a b ma mb
   sleep 2
-  local a b
   a=$(cpu_ns "$pid")
+  ma=$(main_ns "$pid")
   sleep "$SECONDS_MEASURED"
   b=$(cpu_ns "$pid")
-  awk -v a="$a" -v b="$b" -v s="$SECONDS_MEASURED" 'BEGIN { printf "%.2f", 100 * (b - a) / 1e9 / s }'
+  mb=$(main_ns "$pid")
+  if [ "${CHECK_BUS:-0}" = 1 ]; then
+    # Said only when the player did not take its name on the bus.
+    gdbus call --session -d org.mpris.MediaPlayer2.marovel -o /org/mpris/MediaPlayer2 \
+      -m org.freedesktop.DBus.Properties.Get org.mpris.MediaPlayer2.Player PlaybackStatus >/dev/null 2>&1 ||
+      echo "note: the player measured without its media controls on the bus" >&2
+  fi
+  kill "$pid"
+  wait "$pid" 2>/dev/null || true
+  awk -v a="$a" -v b="$b" -v ma="$ma" -v mb="$mb" -v s="$SECONDS_MEASURED" \
+    'BEGIN { printf "%.4f %.4f\n", 100 * (b - a) / 1e9 / s, 100 * (mb - ma) / 1e9 / s }'
 }
 
-"$PLAYER" "$FILE" 2>/dev/null &
-PLAYER_PID=$!
-PLAYER_CPU=$(cpu_share "$PLAYER_PID")
-# Said only when the player did not take its name on the bus.
-gdbus call --session -d org.mpris.MediaPlayer2.marovel -o /org/mpris/MediaPlayer2 \
-  -m org.freedesktop.DBus.Properties.Get org.mpris.MediaPlayer2.Player PlaybackStatus >/dev/null 2>&1 ||
-  echo "note: the player measured without its media controls on the bus" >&2
-kill "$PLAYER_PID"
-wait "$PLAYER_PID" 2>/dev/null || true
+FLOOR="$OUT/frame_sleeps"
+gcc -O2 -o "$FLOOR" "$ROOT/bench/frame_sleeps.c"
 
-mpv --no-video --no-config --really-quiet --ao=null --loop-file=inf "$FILE" &
-MPV_PID=$!
-MPV_CPU=$(cpu_share "$MPV_PID")
-kill "$MPV_PID"
-wait "$MPV_PID" 2>/dev/null || true
+# The four in turn in each round, so that all of them meet the same machine.
+: >"$WORK/cpu.txt"
+for round in $(seq "$ROUNDS"); do
+  echo "player $(CHECK_BUS=1 measure "$PLAYER" "$FILE")" >>"$WORK/cpu.txt"
+  echo "nobus $(measure env -u DBUS_SESSION_BUS_ADDRESS "$PLAYER" "$FILE")" >>"$WORK/cpu.txt"
+  echo "mpv $(measure mpv --no-video --no-config --really-quiet --ao=null --loop-file=inf "$FILE")" >>"$WORK/cpu.txt"
+  echo "floor $(measure "$FLOOR")" >>"$WORK/cpu.txt"
+done
+mean() { awk -v k="$1" -v f="${2:-2}" '$1 == k { s += $f; n++ } END { printf "%.2f", s / n }' "$WORK/cpu.txt"; }
+range() { awk -v k="$1" '$1 == k { v = $2 + 0; if (n++ == 0 || v < lo) lo = v; if (v > hi) hi = v } END { printf "%.2f-%.2f", lo, hi }' "$WORK/cpu.txt"; }
 
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
@@ -128,7 +144,9 @@ STARTUP=$(awk -v a="$player_total" -v n="$RUNS" 'BEGIN { printf "%.3f", a / n }'
 BARE_STARTUP=$(awk -v a="$bare_total" -v n="$RUNS" 'BEGIN { printf "%.3f", a / n }')
 RATIO=$(awk -v a="$STARTUP" -v b="$BARE_STARTUP" 'BEGIN { printf "%.2f", a / b }')
 
-printf 'CPU while playing (%% of one core, %s s): marovel %s, mpv --no-video %s (goal: marovel <= mpv)\n' \
-  "$SECONDS_MEASURED" "$PLAYER_CPU" "$MPV_CPU"
+printf 'CPU while playing (%% of one core, %s s, mean of %s rounds in turn): marovel %s (%s), mpv --no-video %s (%s) (goal: marovel <= mpv)\n' \
+  "$SECONDS_MEASURED" "$ROUNDS" "$(mean player)" "$(range player)" "$(mean mpv)" "$(range mpv)"
+printf '  marovel main thread %s, marovel without a session bus %s, the frame loop'"'"'s two waits alone %s\n' \
+  "$(mean player 3)" "$(mean nobus)" "$(mean floor)"
 printf 'Start-up to the dialog (mean of %s, in turn): marovel %s s, bare GTK dialog program %s s: %sx (goal <= 1.3x)\n' \
   "$RUNS" "$STARTUP" "$BARE_STARTUP" "$RATIO"

@@ -82,6 +82,8 @@ struct OpenAlBuffer {
     int filled;               // staging was uploaded and freed
     uint32_t pendingFrame;    // where a stopped source starts its next play
     double maxStep;           // of the source's resampler, see MAX_STEP_*
+    float pitch;              // the source's AL_PITCH as last set (1 when made)
+    int looping;              // the source's AL_LOOPING as last set
     int mapped;               // the AL buffer's storage is mapped for writing
 };
 
@@ -603,6 +605,7 @@ int AlCreateBuffer(const WaveFormat* format, int bytes, uint32_t flags) {
     if (id > MAX_OPENAL_BUFFERS) return -1;
     OpenAlBuffer* b = &AL_SOUND.buffers[id];
     *b = OpenAlBuffer{};
+    b->pitch = 1.0f;
     alGetError();
     alGenBuffers(1, &b->buffer);
     if (alGetError() != AL_NO_ERROR) return -1;
@@ -641,10 +644,9 @@ int AlCreateBuffer(const WaveFormat* format, int bytes, uint32_t flags) {
 int AlGetStatus(int id, uint32_t* status) {
     OpenAlBuffer* b = Live(id);
     if (!b) return -1;
-    ALint state = AL_INITIAL, looping = AL_FALSE;
+    ALint state = AL_INITIAL;
     alGetSourcei(b->source, AL_SOURCE_STATE, &state);
-    alGetSourcei(b->source, AL_LOOPING, &looping);
-    *status = state == AL_PLAYING ? DSBSTATUS_PLAYING | (looping ? DSBSTATUS_LOOPING : 0) : 0;
+    *status = state == AL_PLAYING ? DSBSTATUS_PLAYING | (b->looping ? DSBSTATUS_LOOPING : 0) : 0;
     return 0;
 }
 
@@ -670,6 +672,7 @@ int AlPlay(int id, uint32_t flags) {
     if (!b->attached && Upload(b, nullptr) != 0) return -1;
     alGetError();
     alSourcei(b->source, AL_LOOPING, (flags & DSBPLAY_LOOPING) ? AL_TRUE : AL_FALSE);
+    b->looping = (flags & DSBPLAY_LOOPING) != 0;
     ALint state = AL_INITIAL;
     alGetSourcei(b->source, AL_SOURCE_STATE, &state);
     if (state == AL_PLAYING) return alGetError() == AL_NO_ERROR ? 0 : -1;
@@ -719,14 +722,15 @@ int AlSetFrequency(int id, uint32_t hz) {
     if (hz != 0 && (hz < MIN_BUFFER_RATE || hz > MAX_BUFFER_RATE)) return -1;
     if (hz != 0 && hz > b->maxStep * AL_SOUND.outputRate) return -1;
     float pitch = hz == 0 ? 1.0f : (float)((double)hz / b->format.samplesPerSecond);
-    alGetError();
     // A program may set the same rate every frame; each set makes the mixer
-    // recompute the source's parameters, so an unchanged one is left alone.
-    float current = 0;
-    alGetSourcef(b->source, AL_PITCH, &current);
-    if (alGetError() == AL_NO_ERROR && current == pitch) return 0;
+    // recompute the source's parameters, and even asking the mixer takes its
+    // locks, so an unchanged rate is answered from the record.
+    if (pitch == b->pitch) return 0;
+    alGetError();
     alSourcef(b->source, AL_PITCH, pitch);
-    return alGetError() == AL_NO_ERROR ? 0 : -1;
+    if (alGetError() != AL_NO_ERROR) return -1;
+    b->pitch = pitch;
+    return 0;
 }
 
 int AlLock(int id, uint32_t offset, uint32_t bytes, void** part1, uint32_t* bytes1, void** part2, uint32_t* bytes2) {

@@ -240,3 +240,31 @@ TEST_F(DeviceLimitTest, RatesBeyondTheResamplersReachAreRefused) {
     EXPECT_NEAR(MeasureFrequency(out, RATE), 2000, 0.5);
     EXPECT_NEAR(RmsLevel(out), 0.5 / sqrt(2), 0.003);
 }
+
+TEST_F(DeviceLimitTest, EachNewRateIsHeardAndTheOwnRateComesBack) {
+    // A 441 Hz tone at 44100 Hz (one period of 100 samples, looped), set to
+    // rates in turn, each heard as it is set, the buffer's own rate included
+    // (as 0 and as its number), whatever was set before.
+    std::vector<int16_t> pcm(100);
+    for (int i = 0; i < 100; i++) pcm[i] = (int16_t)lrint(16384 * sin(2 * M_PI * i / 100));
+    int handle = LoadPcm(MakeWaveFormat(WAVE_FORMAT_PCM, 1, RATE, 16), pcm.data(), 200);
+    ASSERT_GE(handle, 0);
+    int buffer = GetSoundBufferId(handle, 0);
+    ASSERT_EQ(PlaySoundHandle(handle, PLAY_LOOP), 0);
+    const struct {
+        uint32_t hz;
+        double heard;
+    } steps[] = {{88200, 882}, {0, 441}, {88200, 882}, {88200, 882}, {RATE, 441}, {22050, 220.5}, {0, 441}};
+    for (const auto& step : steps) {
+        ASSERT_EQ(PLATFORM.sound->SetFrequency(buffer, step.hz), 0) << step.hz;
+        Render(256, 0);
+        EXPECT_NEAR(MeasureFrequency(Render(RATE / 4, 0), RATE), step.heard, 1.0) << "after setting " << step.hz;
+    }
+    // The status says how the buffer plays now.
+    uint32_t status = 0;
+    ASSERT_EQ(PLATFORM.sound->GetStatus(buffer, &status), 0);
+    EXPECT_EQ(status, (uint32_t)(DSBSTATUS_PLAYING | DSBSTATUS_LOOPING));
+    ASSERT_EQ(PLATFORM.sound->Play(buffer, 0), 0);
+    ASSERT_EQ(PLATFORM.sound->GetStatus(buffer, &status), 0);
+    EXPECT_EQ(status, (uint32_t)DSBSTATUS_PLAYING);
+}
