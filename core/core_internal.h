@@ -17,6 +17,11 @@ int IsLogWritten(void);
 // The log file's path: the start directory, a separator unless it ends in one, "AppLog.txt".
 int BuildLogPath(char* path, size_t size);
 
+// The end of the window's start-up: a close held since the window was made is
+// posted again (passHeldClose 1, the library has started) or forgotten (0,
+// the library is ending anyway).
+void FinishWindowStartUp(int passHeldClose);
+
 // Timer set-up and clock choice, run during window start-up.
 void SetUpTimer(void);
 

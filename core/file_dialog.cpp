@@ -14,6 +14,10 @@
 int SelectFile(void* owner, int mode, char* path, char* title, const char* dialogTitle, const char* filter) {
     (void)owner;  // the dialog has no parent window: the main window is not a GTK window
     if (mode != 'g' && mode != 's') return 0;
+    // A program whose window is closing chooses nothing: no dialog comes up
+    // after the user closed the window.
+    const MainWindowState* window = GetMainWindowState();
+    if (window->closePosted || window->quit) return 0;
     PlatformFileDialogRequest request = {};
     request.kind = mode == 's' ? FILE_DIALOG_SAVE : FILE_DIALOG_OPEN;
     request.title = dialogTitle;

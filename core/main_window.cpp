@@ -23,6 +23,11 @@ struct WindowState {
     int modeChangeInProgress;
     int modeChangeDone;
     int surfacesLost;               // full screen went to the background
+    // From the window's creation until the library has started, a close is
+    // held: the parts still to start need the window. It is passed on once
+    // they have, and the program ends as after any close.
+    int startingUp;
+    int closeHeld;
 };
 
 // Survive the clearing at window start-up: configuration set before it.
@@ -192,6 +197,10 @@ int WindowProcedure(uint32_t message, int64_t wParam, int64_t lParam) {
         HandleActivate(wParam);
         return 0;
     case WM_CLOSE:
+        if (WINDOW.startingUp) {
+            WINDOW.closeHeld = 1;
+            return 0;
+        }
         WriteLog("ウインドウを閉じようとしています\n");
         DestroyWindowNow();
         return 0;
@@ -214,6 +223,16 @@ int WindowProcedure(uint32_t message, int64_t wParam, int64_t lParam) {
 }
 
 }  // namespace
+
+void FinishWindowStartUp(int passHeldClose) {
+    int held = WINDOW.startingUp && WINDOW.closeHeld;
+    WINDOW.startingUp = 0;
+    WINDOW.closeHeld = 0;
+    if (held && passHeldClose && WINDOW.pub.hasWindow) {
+        WINDOW.pub.closePosted = 1;
+        PostToWindow(WM_CLOSE, 0, 0);
+    }
+}
 
 const MainWindowState* GetMainWindowState(void) {
     WINDOW.pub.windowed = CONFIG.windowed;
@@ -351,6 +370,7 @@ int InitMainWindow(void) {
 
     PLATFORM.window->ShowMainWindow();
     WINDOW.pub.closePosted = 0;
+    WINDOW.startingUp = 1;
     WINDOW.pub.destroyed = 0;
     WINDOW.pub.active = 1;
 

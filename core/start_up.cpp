@@ -60,7 +60,10 @@ const FileStreamOps* GetFileStreamOps(void) { return &CORE.fileStreams; }
 
 int IsLibraryStarted(void) { return CORE.libraryStarted; }
 
-void SetLibraryStarted(int started) { CORE.libraryStarted = started; }
+void SetLibraryStarted(int started) {
+    CORE.libraryStarted = started;
+    if (started) FinishWindowStartUp(1);
+}
 
 void SetCoreHooks(const CoreHooks* hooks) {
     CoreHooks h = hooks != nullptr ? *hooks : CoreHooks{};
@@ -102,6 +105,7 @@ int StartCore(void) {
 }
 
 void EndCore(void) {
+    FinishWindowStartUp(0);
     ResetDesktop();
     const MainWindowState* window = GetMainWindowState();
     if (window->hasWindow && !window->destroyed) {

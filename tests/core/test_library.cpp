@@ -141,6 +141,44 @@ TEST_F(LibraryTest, UserCloseBeforeEndLibrarySkipsTheCloseStep) {
     EXPECT_EQ(CallsAmong(SHUT_DOWN_STEPS, mark), expected);
 }
 
+TEST_F(LibraryTest, ACloseDuringStartUpWaitsForTheStartAndThenEndsTheProgram) {
+    // The close button pressed while the window settles: the library still
+    // starts whole, and the close comes with the program's first pump.
+    FAKE.onPeek = [](int) {
+        if (FAKE.hasWindow) {
+            FAKE.onPeek = nullptr;
+            QueueFakeMessage(WM_CLOSE, 0, 0);
+        }
+    };
+    ASSERT_EQ(InitLibrary(), 0);
+    EXPECT_EQ(IsLibraryStarted(), 1);
+    EXPECT_EQ(FAKE.hasWindow, 1);
+    EXPECT_EQ(ReadLog().find("ウインドウを閉じようとしています"), std::string::npos);
+    // No dialog comes up for a program that is closing.
+    char path[SELECT_FILE_BUFFER_SIZE] = "", title[SELECT_FILE_BUFFER_SIZE] = "";
+    EXPECT_EQ(SelectFile(nullptr, 'g', path, title, "開け", "*\0*\0\0"), 0);
+    EXPECT_EQ(CountFakeCalls("RunFileDialog"), 0);
+    EXPECT_EQ(ProcessWindowMessages(), -1);
+    EXPECT_EQ(FAKE.hasWindow, 0);
+    EXPECT_EQ(EndLibrary(), 0);
+
+    // A start-up that fails forgets the close it held, and the next start
+    // holds none.
+    FAKE.onPeek = [](int) {
+        if (FAKE.hasWindow) {
+            FAKE.onPeek = nullptr;
+            QueueFakeMessage(WM_CLOSE, 0, 0);
+        }
+    };
+    FAKE.openInputFails = 1;
+    EXPECT_EQ(InitLibrary(), -1);
+    FAKE.openInputFails = 0;
+    ASSERT_EQ(InitLibrary(), 0);
+    EXPECT_EQ(ProcessWindowMessages(), 0);
+    EXPECT_EQ(FAKE.hasWindow, 1);
+    EXPECT_EQ(EndLibrary(), 0);
+}
+
 TEST_F(LibraryTest, EndLibraryRestoresTheStartDirectory) {
     ASSERT_EQ(InitLibrary(), 0);
     FAKE.currentDirectory = "/somewhere/else";
