@@ -17,7 +17,7 @@ int SelectFile(void* owner, int mode, char* path, char* title, const char* dialo
     // A program whose window is closing chooses nothing: no dialog comes up
     // after the user closed the window.
     const MainWindowState* window = GetMainWindowState();
-    if (window->closePosted || window->quit) return 0;
+    if (window->hasWindow && window->closePosted) return 0;
     PlatformFileDialogRequest request = {};
     request.kind = mode == 's' ? FILE_DIALOG_SAVE : FILE_DIALOG_OPEN;
     request.title = dialogTitle;

@@ -25,7 +25,9 @@ struct WindowState {
     int surfacesLost;               // full screen went to the background
     // From the window's creation until the library has started, a close is
     // held: the parts still to start need the window. It is passed on once
-    // they have, and the program ends as after any close.
+    // they have, and the program ends as after any close. Meanwhile the pump
+    // answers as if the program were to end, so that no wait of the start-up
+    // (for the window to come back to the front, say) outlasts the close.
     int startingUp;
     int closeHeld;
 };
@@ -434,8 +436,8 @@ int ProcessWindowMessages(void) {
                 if (queue == MESSAGE_QUEUE_WINDOW && WINDOW.pub.hasWindow) WindowProcedure(m.message, m.wParam, m.lParam);
             }
         }
-        if (WINDOW.pub.quit) break;
+        if (WINDOW.pub.quit || WINDOW.closeHeld) break;
         handledLastPass = handled;
     }
-    return WINDOW.pub.quit ? -1 : 0;
+    return WINDOW.pub.quit || WINDOW.closeHeld ? -1 : 0;
 }

@@ -177,6 +177,26 @@ TEST_F(LibraryTest, ACloseDuringStartUpWaitsForTheStartAndThenEndsTheProgram) {
     EXPECT_EQ(ProcessWindowMessages(), 0);
     EXPECT_EQ(FAKE.hasWindow, 1);
     EXPECT_EQ(EndLibrary(), 0);
+
+    // Sent to the background and closed there: the start-up does not wait
+    // for the window to come back to the front (after many passes the test
+    // brings it back itself, and fails).
+    FAKE.peekCount = 0;
+    FAKE.onPeek = [](int peek) {
+        static int closed = 0;
+        if (FAKE.hasWindow && !closed) {
+            closed = 1;
+            QueueFakeMessage(WM_ACTIVATEAPP, 0, 0);
+            QueueFakeMessage(WM_CLOSE, 0, 0);
+        }
+        if (peek == 100000) QueueFakeMessage(WM_ACTIVATEAPP, 1, 0);
+    };
+    ASSERT_EQ(InitLibrary(), 0);
+    FAKE.onPeek = nullptr;
+    EXPECT_LT(FAKE.peekCount, 100000) << "the start-up waited for the window to come to the front";
+    EXPECT_EQ(ProcessWindowMessages(), -1);
+    EXPECT_EQ(FAKE.hasWindow, 0);
+    EXPECT_EQ(EndLibrary(), 0);
 }
 
 TEST_F(LibraryTest, EndLibraryRestoresTheStartDirectory) {
