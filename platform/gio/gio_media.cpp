@@ -275,6 +275,9 @@ int GioStartMedia(const char* name, const char* identity) {
 void GioEndMedia(void) {
     if (G.context == nullptr) return;
     if (G.connection != nullptr) {
+        // Replies already given leave first: the reply to Quit is the last
+        // one, and a close does not wait for the bus's worker to write it.
+        g_dbus_connection_flush_sync(G.connection, nullptr, nullptr);
         if (G.rootId != 0) g_dbus_connection_unregister_object(G.connection, G.rootId);
         if (G.playerId != 0) g_dbus_connection_unregister_object(G.connection, G.playerId);
         // Closing gives the name back at once, rather than when the process ends.
