@@ -283,7 +283,8 @@ gboolean ShowDialog(gpointer data) {
     gtk_native_dialog_set_title(GTK_NATIVE_DIALOG(run->native), run->title.c_str());
     AddFilters(GTK_FILE_CHOOSER(run->native), run->filter.empty() ? nullptr : run->filter.c_str(), run->filterIndex);
     g_signal_connect(run->native, "response", G_CALLBACK(OnResponse), run);
-    gtk_native_dialog_show(GTK_NATIVE_DIALOG(run->native));    return G_SOURCE_REMOVE;
+    gtk_native_dialog_show(GTK_NATIVE_DIALOG(run->native));
+    return G_SOURCE_REMOVE;
 }
 
 // The main window was closed: the dialog goes as if cancelled.

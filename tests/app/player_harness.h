@@ -122,6 +122,11 @@ inline WindowInfo WaitForWindow(const std::string& title, double seconds, const 
     return WindowInfo{};
 }
 
+// A window the server shows (mapped, with mapped parents): one that can take the focus.
+inline bool IsViewable(unsigned long id) {
+    return Shell("xwininfo -id " + std::to_string(id) + " 2>/dev/null").find("Map State: IsViewable") != std::string::npos;
+}
+
 inline bool WaitForNoWindow(const std::string& title, double seconds) {
     for (double end = NowSeconds() + seconds; NowSeconds() < end; SleepSeconds(0.05)) {
         if (FindWindows(title).empty()) return true;

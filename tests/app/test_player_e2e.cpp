@@ -131,7 +131,13 @@ protected:
             printf("the main window did not take the focus at start; given to it\n");
             Shell("xdotool windowfocus --sync " + std::to_string(main.id));
         }
-        return WaitForWindow("開け", 20);
+        // The dialog is named a moment before it is mapped, and focus cannot go
+        // to a window the server does not show yet.
+        WindowInfo dialog = WaitForWindow("開け", 20);
+        for (double end = NowSeconds() + 10; dialog.id != 0 && !IsViewable(dialog.id) && NowSeconds() < end;) {
+            SleepSeconds(0.05);
+        }
+        return dialog;
     }
     int HeardFrequency(double seconds) { return FrequencyFromPitch(MeasureFrequency(recording.Last(seconds), 44100)); }
     bool AnyAppLog() const { return !Shell("find " + Quote(dir) + " -name AppLog.txt").empty(); }
