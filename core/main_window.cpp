@@ -227,7 +227,7 @@ int WindowProcedure(uint32_t message, int64_t wParam, int64_t lParam) {
 }  // namespace
 
 void FinishWindowStartUp(int passHeldClose) {
-    int held = WINDOW.startingUp && WINDOW.closeHeld;
+    int held = WINDOW.closeHeld;  // set only while starting up
     WINDOW.startingUp = 0;
     WINDOW.closeHeld = 0;
     if (held && passHeldClose && WINDOW.pub.hasWindow) {

@@ -16,20 +16,23 @@ protected:
     void SetUp() override { PLATFORM.font = &FREETYPE_FONT_OPS; }
 };
 
-// The face fontconfig gives for the default font, opened here on its own.
-std::string DefaultFaceFile() {
-    FcPattern* p = FcNameParse((const FcChar8*)":lang=ja:spacing=mono:pixelsize=16");
+// One property of the face fontconfig matches to a pattern; empty when none.
+std::string MatchedFaceProperty(const char* pattern, const char* property) {
+    FcPattern* p = FcNameParse((const FcChar8*)pattern);
     FcConfigSubstitute(nullptr, p, FcMatchPattern);
     FcDefaultSubstitute(p);
     FcResult result;
     FcPattern* match = FcFontMatch(nullptr, p, &result);
-    FcChar8* file = nullptr;
-    std::string path;
-    if (match && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) path = (const char*)file;
+    FcChar8* value = nullptr;
+    std::string found;
+    if (match && FcPatternGetString(match, property, 0, &value) == FcResultMatch) found = (const char*)value;
     if (match) FcPatternDestroy(match);
     FcPatternDestroy(p);
-    return path;
+    return found;
 }
+
+// The face fontconfig gives for the default font, opened here on its own.
+std::string DefaultFaceFile() { return MatchedFaceProperty(":lang=ja:spacing=mono:pixelsize=16", FC_FILE); }
 
 }  // namespace
 
@@ -183,17 +186,7 @@ TEST_F(FreeTypeFontTest, SmoothGlyphsShareOneBaseline) {
 // A named face without kana gets them from a face that has them; its own
 // characters stay its own.
 TEST_F(FreeTypeFontTest, CharactersTheNamedFaceLacksComeFromAnother) {
-    FcPattern* p = FcNameParse((const FcChar8*)"DejaVu Sans");
-    FcConfigSubstitute(nullptr, p, FcMatchPattern);
-    FcDefaultSubstitute(p);
-    FcResult result;
-    FcPattern* match = FcFontMatch(nullptr, p, &result);
-    FcChar8* family = nullptr;
-    bool latin = match && FcPatternGetString(match, FC_FAMILY, 0, &family) == FcResultMatch &&
-                 std::string((const char*)family) == "DejaVu Sans";
-    if (match) FcPatternDestroy(match);
-    FcPatternDestroy(p);
-    if (!latin) GTEST_SKIP() << "no DejaVu Sans here";
+    if (MatchedFaceProperty("DejaVu Sans", FC_FAMILY) != "DejaVu Sans") GTEST_SKIP() << "no DejaVu Sans here";
 
     PlatformFont* named = FREETYPE_FONT_OPS.CreateFont("DejaVu Sans", 16, 400);
     PlatformFont* unnamed = FREETYPE_FONT_OPS.CreateFont("", 16, 400);
