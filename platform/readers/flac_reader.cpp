@@ -190,9 +190,9 @@ void RunFlac(FlacRun* run) { FLAC__stream_decoder_process_until_end_of_stream(ru
 // "fLaC", or an ID3v2 tag and then "fLaC".
 int IsFlac(SoundDataSource* source) {
     uint8_t head[ID3V2_HEADER_BYTES];
-    if (ReadSourceBytes(source, head, ID3V2_HEADER_BYTES) != ID3V2_HEADER_BYTES) return 0;
-    if (memcmp(head, "fLaC", 4) == 0) return 1;
-    if (memcmp(head, "ID3", 3) != 0) return 0;
+    size_t got = ReadSourceBytes(source, head, ID3V2_HEADER_BYTES);
+    if (got >= 4 && memcmp(head, "fLaC", 4) == 0) return 1;
+    if (got < ID3V2_HEADER_BYTES || memcmp(head, "ID3", 3) != 0) return 0;
     long tag = (((long)(head[6] & 0x7F) * 128 + (head[7] & 0x7F)) * 128 + (head[8] & 0x7F)) * 128 + (head[9] & 0x7F);
     tag += ID3V2_HEADER_BYTES;
     if (head[3] == 4 && (head[5] & 0x10)) tag += ID3V2_HEADER_BYTES;  // footer
