@@ -48,6 +48,11 @@ void ReorderVorbisChannels(uint8_t* pcm, uint32_t bytes, int channels);
 int IsSoundDecodeSplitting(void);
 void CountSoundDecodeSplit(void);
 
+// How early the second half of a split Opus decode starts (ms; -1 back to
+// the reader's own margin). The tests make it too short, so that the halves
+// disagree and the first decoder must go on alone.
+void SetOpusSplitPreroll(int milliseconds);
+
 // MPEG audio in a block in memory (mpeg_reader.cpp; WAVE files hold it too)
 // to PCM of the given format: 16-bit, 1 or 2 channels, the stream's rate.
 // 0, or -1 with nothing left allocated (memory the place gave stays the

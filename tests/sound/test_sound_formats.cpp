@@ -16,6 +16,7 @@
 
 #include "core/core.h"
 #include "platform/platform.h"
+#include "platform/readers/reader_common.h"
 #include "sound/sound_loader_internal.h"
 #include "tests/sound/signal_measure.h"
 #include "tests/sound/sound_loader_test_support.h"
@@ -36,6 +37,7 @@ protected:
     }
     void TearDown() override {
         SetSoundDecodeSplitting(1);
+        SetOpusSplitPreroll(-1);
         EndLoaderTestDevice();
     }
 
@@ -43,7 +45,7 @@ protected:
     std::string MakeSource(const std::string& name, int channels, int rate, double seconds, int bits = 16) {
         std::string path = temp.File(name);
         std::string s = std::to_string(seconds);
-        EXPECT_EQ(RunCommand("sox -n -b " + std::to_string(bits) + " -c " + std::to_string(channels) + " -r " +
+        EXPECT_EQ(RunCommand("sox -R -n -b " + std::to_string(bits) + " -c " + std::to_string(channels) + " -r " +
                              std::to_string(rate) + " '" + path + "' synth " + s + " sine 440 sine 1250 synth " + s +
                              " sine mix 100-3000 synth " + s + " whitenoise mix vol 0.5 2>/dev/null"),
                   0);
@@ -99,11 +101,14 @@ size_t ResidentBytes() {
     return (size_t)resident * (size_t)sysconf(_SC_PAGESIZE);
 }
 
-int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
-    size_t n = a.size() < b.size() ? a.size() : b.size();
-    int worst = 0;
-    for (size_t i = 0; i < n; i++) worst = std::max(worst, std::abs(a[i] - b[i]));
-    return worst;
+// Signal-to-difference ratio of b against a, dB.
+double SignalToDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
+    double signal = 0, noise = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); i++) {
+        signal += (double)a[i] * a[i];
+        noise += ((double)a[i] - b[i]) * ((double)a[i] - b[i]);
+    }
+    return 10 * std::log10(signal / (noise + 1e-9));
 }
 
 // Where two byte blocks first differ (their common length when one is a
@@ -198,8 +203,9 @@ TEST_F(SoundFormats, FlacDecodedInHalvesEqualsOneRunAndTrustsNoStatedLength) {
 
 TEST_F(SoundFormats, OpusEqualsFfmpegAt48000Hz) {
     // libopus through ffmpeg rounds as the loader does: the same samples.
-    // ffmpeg's own Opus decoder is another implementation: within a step on
-    // music (CELT); speech at low rates (SILK) it resamples otherwise.
+    // ffmpeg's own Opus decoder is another implementation (floats computed
+    // otherwise, up to some twenty steps apart on noise): close on music
+    // (CELT); speech at low rates (SILK) it resamples otherwise.
     struct Case {
         int channels, rate;
         double seconds;
@@ -223,10 +229,45 @@ TEST_F(SoundFormats, OpusEqualsFfmpegAt48000Hz) {
         std::vector<int16_t> viaFfmpeg = ToSamples(Decode("ffmpeg -v quiet -i '" + opus + "' -f s16le -"));
         EXPECT_EQ(viaFfmpeg.size() * 2, sound.bytes.size());
         if (c.music) {
-            EXPECT_LE(MaxDifference(ToSamples(sound.bytes), viaFfmpeg), 1);
+            EXPECT_GT(SignalToDifference(ToSamples(sound.bytes), viaFfmpeg), 60.0);
         }
         DeleteSoundHandle(sound.handle);
     }
+}
+
+TEST_F(SoundFormats, OpusDecodedInHalvesEqualsOneRun) {
+    std::string source = MakeSource("long.wav", 2, 44100, 6);
+    std::string opus = temp.File("long.opus");
+    ASSERT_EQ(RunCommand("opusenc --quiet --bitrate 96 '" + source + "' '" + opus + "'"), 0);
+    std::vector<uint8_t> file = ReadWholeFile(opus);
+    auto decode = [&](int splitting, std::vector<uint8_t>* pcm) {
+        MemorySoundStream stream;
+        SoundDataSource src;
+        OpenMemorySoundSource(&stream, file.data(), file.size(), &src);
+        SetSoundDecodeSplitting(splitting);
+        DecodedSound sound;
+        int result = DecodeSoundToPcm(&src, &sound);
+        if (result == 0) {
+            pcm->assign(sound.pcm, sound.pcm + sound.pcmBytes);
+            FreeDecodedSound(&sound);
+        }
+        return result;
+    };
+    std::vector<uint8_t> whole, halves, alone;
+    ASSERT_EQ(decode(0, &whole), 0);
+    ASSERT_EQ(whole.size(), 6u * 48000 * 4);
+    int splits = GetSoundDecodeSplitCount();
+    ASSERT_EQ(decode(1, &halves), 0);
+    EXPECT_EQ(GetSoundDecodeSplitCount(), splits + 1) << "not split";
+    EXPECT_EQ(halves.size(), whole.size());
+    EXPECT_EQ(FirstDifference(halves, whole), whole.size());
+    // A second decoder started right at the middle gives other samples
+    // there: the first decoder goes on alone, and the sound is the same.
+    SetOpusSplitPreroll(0);
+    ASSERT_EQ(decode(1, &alone), 0);
+    EXPECT_EQ(GetSoundDecodeSplitCount(), splits + 2);
+    EXPECT_EQ(alone.size(), whole.size());
+    EXPECT_EQ(FirstDifference(alone, whole), whole.size());
 }
 
 TEST_F(SoundFormats, AacAndAlacInMp4EqualFfmpegWithTheEncoderDelayAndPaddingGone) {
