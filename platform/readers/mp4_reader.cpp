@@ -21,6 +21,9 @@ extern "C" {
 
 #include <cmath>
 #include <cstdio>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <cstdlib>
 #include <cstring>
 
@@ -90,8 +93,43 @@ int GetPcmFormat(int sampleFormat, int rawBits, int rate, const AVChannelLayout*
     return 0;
 }
 
+// One float sample as 16 bits: full scale 32768, rounded (half to even) and
+// clipped, as FFmpeg's own conversion does.
+inline int16_t FloatToSample(float x) {
+    float v = x * 32768.0f;
+    return v >= 32767.0f ? 32767 : v <= -32768.0f ? -32768 : (int16_t)lrintf(v);
+}
+
+// Planar floats (AAC's output) to interleaved 16-bit samples; stereo, the
+// common case, four frames a step where the processor has SSE2 (clipped
+// first, so the conversion's own rounding and saturation give the same).
+void ConvertPlanarFloats(const AVFrame* frame, int channels, int count, int16_t* out) {
+    int i = 0;
+#ifdef __SSE2__
+    if (channels == 2) {
+        const float* left = (const float*)frame->extended_data[0];
+        const float* right = (const float*)frame->extended_data[1];
+        const __m128 scale = _mm_set1_ps(32768.0f), top = _mm_set1_ps(32767.0f), bottom = _mm_set1_ps(-32768.0f);
+        for (; i + 4 <= count; i += 4) {
+            __m128 l = _mm_max_ps(_mm_min_ps(_mm_mul_ps(_mm_loadu_ps(left + i), scale), top), bottom);
+            __m128 r = _mm_max_ps(_mm_min_ps(_mm_mul_ps(_mm_loadu_ps(right + i), scale), top), bottom);
+            __m128i li = _mm_cvtps_epi32(l), ri = _mm_cvtps_epi32(r);
+            __m128i pairs = _mm_packs_epi32(_mm_unpacklo_epi32(li, ri), _mm_unpackhi_epi32(li, ri));
+            _mm_storeu_si128((__m128i*)(out + 2 * i), pairs);
+        }
+    }
+#endif
+    for (; i < count; i++) {
+        for (int c = 0; c < channels; c++) out[i * channels + c] = FloatToSample(((const float*)frame->extended_data[c])[i]);
+    }
+}
+
 // Writes count frames of a decoded frame in the PCM's format.
 void ConvertFrame(const AVFrame* frame, int count, const WaveFormat* format, uint8_t* out) {
+    if (frame->format == AV_SAMPLE_FMT_FLTP) {
+        ConvertPlanarFloats(frame, format->channels, count, (int16_t*)out);
+        return;
+    }
     int channels = format->channels;
     int planar = av_sample_fmt_is_planar((AVSampleFormat)frame->format);
     int bytesOut = format->bitsPerSample / 8;
@@ -101,11 +139,9 @@ void ConvertFrame(const AVFrame* frame, int count, const WaveFormat* format, uin
         for (int i = 0; i < count; i++, to += format->blockAlign) {
             int at = planar ? i : i * channels + c;
             switch (frame->format) {
-                case AV_SAMPLE_FMT_FLT:
-                case AV_SAMPLE_FMT_FLTP: {
-                    float v = ((const float*)plane)[at] * 32768.0f;
-                    int16_t s = v >= 32767.0f ? 32767 : v <= -32768.0f ? -32768 : (int16_t)lrintf(v);
-                    memcpy(to, &s, 2);
+                case AV_SAMPLE_FMT_FLT: {
+                    int16_t sample = FloatToSample(((const float*)plane)[at]);
+                    memcpy(to, &sample, 2);
                     break;
                 }
                 case AV_SAMPLE_FMT_S16:

@@ -274,6 +274,9 @@ TEST_F(SoundFormats, AacAndAlacInMp4EqualFfmpegWithTheEncoderDelayAndPaddingGone
     std::string stereo = MakeSource("stereo.wav", 2, 44100, 1.7);
     std::string mono = MakeSource("mono.wav", 1, 32000, 0.9);
     std::string deep = MakeSource("deep.wav", 2, 48000, 0.8, 24);
+    // A full-scale square wave: the decoder overshoots, and both clip alike.
+    std::string loud = temp.File("loud.wav");
+    ASSERT_EQ(RunCommand("sox -R -n -b 16 -c 2 -r 44100 '" + loud + "' synth 0.7 square 440 square 660 2>/dev/null"), 0);
     struct Case {
         const char* name;
         std::string source, options;
@@ -282,6 +285,7 @@ TEST_F(SoundFormats, AacAndAlacInMp4EqualFfmpegWithTheEncoderDelayAndPaddingGone
     } cases[] = {
         {"stereo.m4a", stereo, "-c:a aac -b:a 160k", false, 16},
         {"mono.m4a", mono, "-c:a aac -b:a 64k", false, 16},
+        {"loud.m4a", loud, "-c:a aac -b:a 128k", false, 16},
         {"stereo_alac.m4a", stereo, "-c:a alac", true, 16},
         {"deep_alac.m4a", deep, "-c:a alac", true, 24},
     };
