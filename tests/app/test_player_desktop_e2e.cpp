@@ -11,6 +11,13 @@
 
 using namespace harness;
 
+// The formats the player names (AAC and ALAC only when built with FFmpeg).
+#ifdef RAVLIN_WITH_FFMPEG
+#define FORMAT_NAMES "WAVE, Ogg Vorbis, Opus, FLAC, M4A (AAC, ALAC) or MP3"
+#else
+#define FORMAT_NAMES "WAVE, Ogg Vorbis, Opus, FLAC or MP3"
+#endif
+
 namespace {
 
 const char* TITLE = "Marovel ver0.001a";
@@ -216,7 +223,7 @@ TEST_F(PlayerDesktop, MediaControlsRateAndStatusAndFilesHandedOver) {
     for (double end = NowSeconds() + 5; NowSeconds() < end && Errors(errorLog).empty(); SleepSeconds(0.05)) {
     }
     SleepSeconds(0.2);
-    EXPECT_EQ(Errors(errorLog), "marovel: cannot play \"" + dir + "/junk.mp3\": not a WAVE, Ogg Vorbis, Opus, FLAC, M4A (AAC, ALAC) or MP3 file\n");
+    EXPECT_EQ(Errors(errorLog), "marovel: cannot play \"" + dir + "/junk.mp3\": not a " FORMAT_NAMES " file\n");
     EXPECT_TRUE(WaitForProperty("PlaybackStatus", "(<'Stopped'>,)", 5));
     SleepSeconds(0.5);
     EXPECT_TRUE(Silent());
@@ -253,6 +260,9 @@ TEST_F(PlayerDesktop, FlacOpusAndAacPlayFromTheCommandLineAndHandedOver) {
     } steps[] = {{"tone.opus", 4410 * 44100.0 / 48000}, {"tone.m4a", 4410}, {"tone.flac", 4410}};
     for (const Step& step : steps) {
         SCOPED_TRACE(step.file);
+#ifndef RAVLIN_WITH_FFMPEG
+        if (std::string(step.file) == "tone.m4a") continue;
+#endif
         PlayerProcess later;
         ASSERT_TRUE(later.Start(MAROVEL_PATH, dir, {step.file}, env, dir + "/later.txt"));
         ASSERT_TRUE(later.WaitForExit(20));

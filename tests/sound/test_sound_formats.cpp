@@ -26,6 +26,17 @@ namespace {
 
 [[maybe_unused]] const int NULL_DRIVER = setenv("ALSOFT_DRIVERS", "null", 1);
 
+#ifdef RAVLIN_WITH_FFMPEG
+const bool WITH_MP4 = true;
+#else
+const bool WITH_MP4 = false;  // a build without FFmpeg reads no .m4a
+#endif
+
+// Files this build does not read: the tests pass them by.
+bool NotRead(const std::string& path) {
+    return !WITH_MP4 && path.size() >= 4 && path.compare(path.size() - 4, 4, ".m4a") == 0;
+}
+
 class SoundFormats : public ::testing::Test {
 protected:
     TempFolder temp;
@@ -293,6 +304,12 @@ TEST_F(SoundFormats, AacAndAlacInMp4EqualFfmpegWithTheEncoderDelayAndPaddingGone
         SCOPED_TRACE(c.name);
         std::string m4a = temp.File(c.name);
         ASSERT_EQ(RunCommand("ffmpeg -v quiet -y -i '" + c.source + "' " + c.options + " '" + m4a + "'"), 0);
+        if (!WITH_MP4) {
+            // No reader takes it, and it is no MPEG audio either.
+            EXPECT_EQ(LoadSoundFile(m4a.c_str()), -1);
+            EXPECT_EQ(GetLastSoundLoadError(), SOUND_LOAD_UNKNOWN_FORMAT);
+            continue;
+        }
         LoadedSound sound = LoadThroughDevice(m4a);
         ASSERT_NE(sound.handle, -1);
         EXPECT_EQ(sound.format.bitsPerSample, c.bits);
@@ -324,6 +341,7 @@ TEST_F(SoundFormats, ChannelsComeOutInWaveOrder) {
                   0);
         for (const std::string& path : {opus, flac, m4a}) {
             SCOPED_TRACE(path);
+            if (NotRead(path)) continue;
             LoadedSound sound = LoadThroughDevice(path);
             ASSERT_NE(sound.handle, -1);
             ASSERT_EQ(sound.format.channels, channels);
@@ -348,6 +366,7 @@ TEST_F(SoundFormats, ContentDecidesAndTagsInFrontAreNoMp3) {
     std::vector<uint8_t> data = WaveData(source);
     // Names that say another format.
     for (const std::string& path : {flac, opus, m4a}) {
+        if (NotRead(path)) continue;
         std::string named = temp.File("named.mp3");
         WriteWholeFile(named, ReadWholeFile(path));
         LoadedSound sound = LoadThroughDevice(named);
@@ -355,8 +374,9 @@ TEST_F(SoundFormats, ContentDecidesAndTagsInFrontAreNoMp3) {
         DeleteSoundHandle(sound.handle);
     }
     // A FLAC behind an ID3v2 tag is FLAC, not MPEG audio.
-    std::vector<uint8_t> tagged = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 20};
-    tagged.resize(30, 0);
+    const uint8_t header[10] = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 20};  // 20 bytes of tag follow
+    std::vector<uint8_t> tagged(30, 0);
+    memcpy(tagged.data(), header, sizeof header);
     std::vector<uint8_t> body = ReadWholeFile(flac);
     tagged.insert(tagged.end(), body.begin(), body.end());
     WriteWholeFile(temp.File("tagged.flac"), tagged);
@@ -379,6 +399,7 @@ TEST_F(SoundFormats, DamagedAndTruncatedFilesAreRefusedAsDamaged) {
     int handles = GetSoundHandleCount();
     for (const std::string& path : {flac, opus, m4a, fast, alac}) {
         SCOPED_TRACE(path);
+        if (NotRead(path)) continue;
         std::vector<uint8_t> whole = ReadWholeFile(path);
         LoadedSound full = LoadThroughDevice(path);
         ASSERT_NE(full.handle, -1);
@@ -411,6 +432,8 @@ TEST_F(SoundFormats, DamagedAndTruncatedFilesAreRefusedAsDamaged) {
             }
         }
     }
+    EXPECT_EQ(GetSoundHandleCount(), handles);
+    if (!WITH_MP4) return;
     // An MP4 without its index (ffmpeg puts it last) has nothing to play.
     std::vector<uint8_t> whole = ReadWholeFile(m4a);
     WriteWholeFile(temp.File("noindex.m4a"), std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() * 9 / 10));
@@ -436,6 +459,7 @@ TEST_F(SoundFormats, AWindowClosedDuringAConversionCancelsTheLoad) {
     // Each close is seen by the message pump the conversion lets run.
     for (const std::string& path : {mp3, ima, flac, opus, m4a}) {
         SCOPED_TRACE(path);
+        if (NotRead(path)) continue;
         PlatformMessage close = {WM_CLOSE, 0, 0};
         PLATFORM.window->PostMessage(MESSAGE_QUEUE_WINDOW, &close);
         EXPECT_EQ(LoadSoundFile(path.c_str()), -1);
@@ -479,6 +503,7 @@ TEST_F(FormatLoopTest, OpusAndAacLoopWithoutAGap) {
     ASSERT_EQ(RunCommand("sox -n -b 16 -c 1 -r 44100 '" + wav + "' synth 1 sine 441 vol 0.5 2>/dev/null"), 0);
     for (const char* name : {"sine.opus", "sine.m4a"}) {
         SCOPED_TRACE(name);
+        if (NotRead(name)) continue;
         std::string path = dir + "/" + name;
         std::string encode = strstr(name, "opus") ? "opusenc --quiet '" + wav + "' '" + path + "'"
                                                   : "ffmpeg -v quiet -y -i '" + wav + "' -c:a aac -b:a 128k '" + path + "'";
