@@ -26,6 +26,7 @@ extern "C" {
 #endif
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "platform/readers/reader_common.h"
 
@@ -38,14 +39,21 @@ enum { MP4_MAX_RATIO = 256 };
 // Speakers of a channel mask that WAVE shares with FFmpeg's layouts.
 const uint64_t WAVE_SPEAKER_BITS = (1u << 18) - 1;
 
-struct Mp4File {
-    uint8_t* bytes;              // the whole file (malloc)
-    size_t size;
-    MemorySoundStream reading;   // the demuxer's position in it
+// A demuxer over the file in memory and the decoder of its audio stream.
+struct Mp4Demux {
+    MemorySoundStream reading;   // the demuxer's position in the file
     AVIOContext* io;
     AVFormatContext* format;
     AVCodecContext* decoder;
     int audio;                   // the audio stream's index
+    AVPacket* packet;
+    int draining;                // the demuxer is done, the decoder gives what it holds
+};
+
+struct Mp4File {
+    uint8_t* bytes;              // the whole file (malloc)
+    size_t size;
+    Mp4Demux demux;
     WaveFormat stated;           // the PCM the decoder says it gives (the frames decide)
     uint8_t* record;             // the 18-byte record of that PCM (malloc)
 };
@@ -53,7 +61,7 @@ struct Mp4File {
 Mp4File* AsMp4(SoundReaderFile* file) { return (Mp4File*)file; }
 
 int ReadMp4(void* opaque, uint8_t* buffer, int bytes) {
-    MemorySoundStream* stream = &((Mp4File*)opaque)->reading;
+    MemorySoundStream* stream = &((Mp4Demux*)opaque)->reading;
     if (stream->position >= stream->size) return AVERROR_EOF;
     size_t take = stream->size - stream->position < (size_t)bytes ? stream->size - stream->position : (size_t)bytes;
     memcpy(buffer, stream->bytes + stream->position, take);
@@ -62,7 +70,7 @@ int ReadMp4(void* opaque, uint8_t* buffer, int bytes) {
 }
 
 int64_t SeekMp4(void* opaque, int64_t offset, int whence) {
-    MemorySoundStream* stream = &((Mp4File*)opaque)->reading;
+    MemorySoundStream* stream = &((Mp4Demux*)opaque)->reading;
     if (whence == AVSEEK_SIZE) return (int64_t)stream->size;
     int origin = whence & ~AVSEEK_FORCE;
     int64_t base = origin == SEEK_CUR ? (int64_t)stream->position : origin == SEEK_END ? (int64_t)stream->size : 0;
@@ -70,6 +78,68 @@ int64_t SeekMp4(void* opaque, int64_t offset, int whence) {
     if (target < 0) return -1;
     stream->position = (size_t)target;
     return target;
+}
+
+void CloseMp4Demux(Mp4Demux* demux) {
+    avcodec_free_context(&demux->decoder);
+    avformat_close_input(&demux->format);
+    if (demux->io != nullptr) {
+        av_freep(&demux->io->buffer);
+        avio_context_free(&demux->io);
+    }
+    av_packet_free(&demux->packet);
+}
+
+// The demuxer over the file and the decoder of its audio stream, when that
+// is AAC or ALAC. 0 or -1 (CloseMp4Demux frees what was made).
+int OpenMp4Demux(Mp4Demux* demux, const uint8_t* bytes, size_t size) {
+    memset(demux, 0, sizeof(*demux));
+    demux->reading = MemorySoundStream{bytes, size, 0, 0};
+    demux->packet = av_packet_alloc();
+    uint8_t* buffer = (uint8_t*)av_malloc(AVIO_BUFFER_BYTES);
+    if (buffer == nullptr || demux->packet == nullptr) {
+        av_free(buffer);
+        return -1;
+    }
+    demux->io = avio_alloc_context(buffer, AVIO_BUFFER_BYTES, 0, demux, ReadMp4, nullptr, SeekMp4);
+    if (demux->io == nullptr) {
+        av_free(buffer);
+        return -1;
+    }
+    demux->format = avformat_alloc_context();
+    if (demux->format == nullptr) return -1;
+    demux->format->pb = demux->io;
+    demux->format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // Only the MP4 demuxer: the content was recognised already. A failed
+    // open frees the context.
+    if (avformat_open_input(&demux->format, "", av_find_input_format("mov"), nullptr) != 0) return -1;
+    demux->audio = av_find_best_stream(demux->format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (demux->audio < 0) return -1;
+    const AVCodecParameters* parameters = demux->format->streams[demux->audio]->codecpar;
+    if (parameters->codec_id != AV_CODEC_ID_AAC && parameters->codec_id != AV_CODEC_ID_ALAC) return -1;
+    const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
+    demux->decoder = codec != nullptr ? avcodec_alloc_context3(codec) : nullptr;
+    if (demux->decoder == nullptr || avcodec_parameters_to_context(demux->decoder, parameters) < 0) return -1;
+    demux->decoder->thread_count = 1;
+    demux->decoder->pkt_timebase = demux->format->streams[demux->audio]->time_base;
+    return avcodec_open2(demux->decoder, codec, nullptr) == 0 ? 0 : -1;
+}
+
+// The next decoded frame of the audio stream: 1, or 0 at the end. Damaged
+// packets are passed over, as FFmpeg's own tools do.
+int NextFrame(Mp4Demux* demux, AVFrame* frame) {
+    for (;;) {
+        int got = avcodec_receive_frame(demux->decoder, frame);
+        if (got == 0) return 1;
+        if (got != AVERROR(EAGAIN) || demux->draining) return 0;
+        if (av_read_frame(demux->format, demux->packet) < 0) {
+            avcodec_send_packet(demux->decoder, nullptr);
+            demux->draining = 1;
+            continue;
+        }
+        if (demux->packet->stream_index == demux->audio) avcodec_send_packet(demux->decoder, demux->packet);
+        av_packet_unref(demux->packet);
+    }
 }
 
 // The PCM a decoded frame stands for: 16-bit for floats, the samples' own
@@ -124,39 +194,45 @@ void ConvertPlanarFloats(const AVFrame* frame, int channels, int count, int16_t*
     }
 }
 
-// Writes count frames of a decoded frame in the PCM's format.
+// Writes count frames of a decoded frame in the PCM's format, one channel
+// at a time (the sample layout chosen once per frame, not per sample).
 void ConvertFrame(const AVFrame* frame, int count, const WaveFormat* format, uint8_t* out) {
+    int channels = format->channels;
     if (frame->format == AV_SAMPLE_FMT_FLTP) {
-        ConvertPlanarFloats(frame, format->channels, count, (int16_t*)out);
+        ConvertPlanarFloats(frame, channels, count, (int16_t*)out);
         return;
     }
-    int channels = format->channels;
     int planar = av_sample_fmt_is_planar((AVSampleFormat)frame->format);
+    int step = planar ? 1 : channels;  // samples from one frame to the next
     int bytesOut = format->bitsPerSample / 8;
     for (int c = 0; c < channels; c++) {
         const uint8_t* plane = frame->extended_data[planar ? c : 0];
+        int first = planar ? 0 : c;
         uint8_t* to = out + c * bytesOut;
-        for (int i = 0; i < count; i++, to += format->blockAlign) {
-            int at = planar ? i : i * channels + c;
-            switch (frame->format) {
-                case AV_SAMPLE_FMT_FLT: {
-                    int16_t sample = FloatToSample(((const float*)plane)[at]);
+        switch (frame->format) {
+            case AV_SAMPLE_FMT_FLT:
+                for (int i = 0; i < count; i++, to += format->blockAlign) {
+                    int16_t sample = FloatToSample(((const float*)plane)[first + i * step]);
                     memcpy(to, &sample, 2);
-                    break;
                 }
-                case AV_SAMPLE_FMT_S16:
-                case AV_SAMPLE_FMT_S16P: memcpy(to, (const int16_t*)plane + at, 2); break;
-                default: {
-                    // 32-bit samples hold their bits at the top.
-                    uint32_t v = (uint32_t)((const int32_t*)plane)[at];
+                break;
+            case AV_SAMPLE_FMT_S16:
+            case AV_SAMPLE_FMT_S16P:
+                for (int i = 0; i < count; i++, to += format->blockAlign) {
+                    memcpy(to, (const int16_t*)plane + first + i * step, 2);
+                }
+                break;
+            default:
+                // 32-bit samples hold their bits at the top.
+                for (int i = 0; i < count; i++, to += format->blockAlign) {
+                    uint32_t v = (uint32_t)((const int32_t*)plane)[first + i * step];
                     if (bytesOut == 3) {
                         to[0] = (uint8_t)(v >> 8), to[1] = (uint8_t)(v >> 16), to[2] = (uint8_t)(v >> 24);
                     } else {
                         memcpy(to, &v, 4);
                     }
-                    break;
                 }
-            }
+                break;
         }
     }
 }
@@ -166,12 +242,12 @@ void ConvertFrame(const AVFrame* frame, int count, const WaveFormat* format, uin
 // believed only where the decoder gives the rate the file states, since with
 // band replication the note's unit is not sure).
 int64_t GetStatedFrames(const Mp4File* mp4, int rate) {
-    const AVStream* stream = mp4->format->streams[mp4->audio];
+    const AVStream* stream = mp4->demux.format->streams[mp4->demux.audio];
     int64_t frames = 0;
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
         frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, rate});
     }
-    const AVDictionaryEntry* note = av_dict_get(mp4->format->metadata, "iTunSMPB", nullptr, 0);
+    const AVDictionaryEntry* note = av_dict_get(mp4->demux.format->metadata, "iTunSMPB", nullptr, 0);
     unsigned delay = 0, padding = 0;
     unsigned long long noted = 0;
     if (note != nullptr && rate == stream->codecpar->sample_rate &&
@@ -193,49 +269,10 @@ int IsMp4(SoundDataSource* source) {
 void CloseMp4(SoundReaderFile* file) {
     Mp4File* mp4 = AsMp4(file);
     if (mp4 == nullptr) return;
-    avcodec_free_context(&mp4->decoder);
-    avformat_close_input(&mp4->format);
-    if (mp4->io != nullptr) {
-        av_freep(&mp4->io->buffer);
-        avio_context_free(&mp4->io);
-    }
+    CloseMp4Demux(&mp4->demux);
     free(mp4->bytes);
     free(mp4->record);
     free(mp4);
-}
-
-// The demuxer over the file in memory and the decoder of its audio stream,
-// when that is AAC or ALAC. 0 or -1.
-int StartMp4(Mp4File* mp4, SoundDataSource* source) {
-    mp4->bytes = ReadWholeSource(source, &mp4->size);
-    if (mp4->bytes == nullptr) return -1;
-    mp4->reading = MemorySoundStream{mp4->bytes, mp4->size, 0, 0};
-    uint8_t* buffer = (uint8_t*)av_malloc(AVIO_BUFFER_BYTES);
-    if (buffer == nullptr) return -1;
-    mp4->io = avio_alloc_context(buffer, AVIO_BUFFER_BYTES, 0, mp4, ReadMp4, nullptr, SeekMp4);
-    if (mp4->io == nullptr) {
-        av_free(buffer);
-        return -1;
-    }
-    mp4->format = avformat_alloc_context();
-    if (mp4->format == nullptr) return -1;
-    mp4->format->pb = mp4->io;
-    mp4->format->flags |= AVFMT_FLAG_CUSTOM_IO;
-    // Only the MP4 demuxer: the content was recognised already. A failed
-    // open frees the context.
-    if (avformat_open_input(&mp4->format, "", av_find_input_format("mov"), nullptr) != 0) return -1;
-    mp4->audio = av_find_best_stream(mp4->format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (mp4->audio < 0) return -1;
-    const AVCodecParameters* parameters = mp4->format->streams[mp4->audio]->codecpar;
-    if (parameters->codec_id != AV_CODEC_ID_AAC && parameters->codec_id != AV_CODEC_ID_ALAC) return -1;
-    const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
-    mp4->decoder = codec != nullptr ? avcodec_alloc_context3(codec) : nullptr;
-    if (mp4->decoder == nullptr || avcodec_parameters_to_context(mp4->decoder, parameters) < 0) return -1;
-    mp4->decoder->thread_count = 1;
-    mp4->decoder->pkt_timebase = mp4->format->streams[mp4->audio]->time_base;
-    if (avcodec_open2(mp4->decoder, codec, nullptr) != 0) return -1;
-    return GetPcmFormat(mp4->decoder->sample_fmt, mp4->decoder->bits_per_raw_sample, mp4->decoder->sample_rate,
-                        &mp4->decoder->ch_layout, &mp4->stated);
 }
 
 int OpenMp4(SoundDataSource* source, SoundReaderFile** file, SoundReaderInfo* info) {
@@ -244,7 +281,13 @@ int OpenMp4(SoundDataSource* source, SoundReaderFile** file, SoundReaderInfo* in
     av_log_set_level(AV_LOG_QUIET);
     Mp4File* mp4 = (Mp4File*)calloc(1, sizeof(Mp4File));
     if (mp4 == nullptr) return -1;
-    if (StartMp4(mp4, source) != 0 || (mp4->record = MakePcmRecord(&mp4->stated)) == nullptr) {
+    mp4->bytes = ReadWholeSource(source, &mp4->size);
+    const AVCodecContext* decoder = nullptr;
+    if (mp4->bytes == nullptr || OpenMp4Demux(&mp4->demux, mp4->bytes, mp4->size) != 0 ||
+        (decoder = mp4->demux.decoder,
+         GetPcmFormat(decoder->sample_fmt, decoder->bits_per_raw_sample, decoder->sample_rate, &decoder->ch_layout,
+                      &mp4->stated) != 0) ||
+        (mp4->record = MakePcmRecord(&mp4->stated)) == nullptr) {
         CloseMp4((SoundReaderFile*)mp4);
         return -1;
     }
@@ -257,57 +300,136 @@ int OpenMp4(SoundDataSource* source, SoundReaderFile** file, SoundReaderInfo* in
     return 0;
 }
 
-// Decoded frames into the output, in the layout of the first: the sound
-// ends where the layout changes, at the stated length, or where the stream
-// ends. Damaged packets are passed over, as FFmpeg's own tools do.
-int DecodeMp4(SoundReaderFile* file, const PcmPlace* place, DecodedSound* sound) {
-    Mp4File* mp4 = AsMp4(file);
-    memset(sound, 0, sizeof(*sound));
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    PcmOutput out = {};
-    int started = 0, failed = packet == nullptr || frame == nullptr, draining = 0;
-    while (!failed) {
-        int got = avcodec_receive_frame(mp4->decoder, frame);
-        if (got == AVERROR(EAGAIN) && !draining) {
-            if (av_read_frame(mp4->format, packet) < 0) {
-                avcodec_send_packet(mp4->decoder, nullptr);
-                draining = 1;
-            } else {
-                if (packet->stream_index == mp4->audio) avcodec_send_packet(mp4->decoder, packet);
-                av_packet_unref(packet);
-            }
-            continue;
-        }
-        if (got < 0) break;
-        WaveFormat format;
-        int usable = GetPcmFormat(frame->format, mp4->decoder->bits_per_raw_sample, frame->sample_rate,
-                                  &frame->ch_layout, &format) == 0;
-        if (usable && !started) {
-            uint64_t stated = (uint64_t)GetStatedFrames(mp4, frame->sample_rate) * format.blockAlign;
-            failed = StartPcmOutput(&out, place, &format, stated, mp4->size, MP4_MAX_RATIO) != 0;
-            started = !failed;
-        }
-        if (!usable || failed || format.channels != out.format.channels ||
-            format.samplesPerSecond != out.format.samplesPerSecond || format.bitsPerSample != out.format.bitsPerSample) {
-            break;
-        }
-        uint32_t want = (uint32_t)frame->nb_samples * format.blockAlign;
-        uint32_t room = 0;
-        uint8_t* to = ReservePcmOutput(&out, want, &room);
-        int count = (int)(room / format.blockAlign);
-        if (to != nullptr && count > 0) ConvertFrame(frame, count, &out.format, to);
-        out.length += (uint32_t)count * format.blockAlign;
-        av_frame_unref(frame);
-        if ((uint32_t)count * format.blockAlign < want) break;
+// Writes a decoded frame at the end of the output. 1 to go on; 0 where the
+// sound ends: a frame of another layout, or the output's limit (the stated
+// length) reached.
+int WriteFrame(PcmOutput* out, const AVFrame* frame, int rawBits) {
+    WaveFormat format;
+    if (GetPcmFormat(frame->format, rawBits, frame->sample_rate, &frame->ch_layout, &format) != 0 ||
+        format.channels != out->format.channels || format.samplesPerSecond != out->format.samplesPerSecond ||
+        format.bitsPerSample != out->format.bitsPerSample) {
+        return 0;
     }
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    if (!started) return -1;
-    if (failed) {
-        AbandonPcmOutput(&out);
+    uint32_t want = (uint32_t)frame->nb_samples * format.blockAlign;
+    uint32_t room = 0;
+    uint8_t* to = ReservePcmOutput(out, want, &room);
+    int count = (int)(room / format.blockAlign);
+    if (to != nullptr && count > 0) ConvertFrame(frame, count, &out->format, to);
+    out->length += (uint32_t)count * format.blockAlign;
+    return (uint32_t)count * format.blockAlign == want;
+}
+
+// The second half of an ALAC decode: a demuxer and decoder of its own, from
+// a packet near the middle (ALAC's packets stand alone), writing into the
+// rest of the block.
+struct Mp4Tail {
+    Mp4Demux demux;
+    AVFrame* frame;        // its first frame, then each one in turn
+    int64_t pts;           // where its first frame stands, in the stream's time base
+    PcmOutput part;        // the block from there on
+};
+
+void RunMp4Tail(Mp4Tail* tail) {
+    int rawBits = tail->demux.decoder->bits_per_raw_sample;
+    do {
+        if (!WriteFrame(&tail->part, tail->frame, rawBits)) break;
+        av_frame_unref(tail->frame);
+    } while (NextFrame(&tail->demux, tail->frame));
+}
+
+void CloseMp4Tail(Mp4Tail* tail) {
+    CloseMp4Demux(&tail->demux);
+    av_frame_free(&tail->frame);
+}
+
+// Readies the tail of an ALAC decode into a block of the whole stated
+// length, at the packet before the middle. 0, or -1 when the sound is not
+// split (nothing left open).
+int StartMp4Tail(Mp4File* mp4, const PcmOutput* out, Mp4Tail* tail) {
+    memset(tail, 0, sizeof(*tail));
+    const AVStream* stream = mp4->demux.format->streams[mp4->demux.audio];
+    uint32_t frameBytes = out->format.blockAlign;
+    int rate = (int)out->format.samplesPerSecond;
+    if (stream->codecpar->codec_id != AV_CODEC_ID_ALAC || !IsSoundDecodeSplitting() || out->capacity != out->limit ||
+        out->limit < MIN_SPLIT_SECONDS * out->format.averageBytesPerSecond) {
         return -1;
     }
+    int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    int64_t middle = start + av_rescale_q(out->limit / frameBytes / 2, AVRational{1, rate}, stream->time_base);
+    tail->frame = av_frame_alloc();
+    if (tail->frame == nullptr || OpenMp4Demux(&tail->demux, mp4->bytes, mp4->size) != 0 ||
+        av_seek_frame(tail->demux.format, tail->demux.audio, middle, AVSEEK_FLAG_BACKWARD) < 0 ||
+        !NextFrame(&tail->demux, tail->frame) || tail->frame->pts == AV_NOPTS_VALUE) {
+        CloseMp4Tail(tail);
+        return -1;
+    }
+    tail->pts = tail->frame->pts;
+    uint64_t from = (uint64_t)av_rescale_q(tail->pts - start, stream->time_base, AVRational{1, rate}) * frameBytes;
+    if (tail->pts <= start || from >= out->limit) {
+        CloseMp4Tail(tail);
+        return -1;
+    }
+    tail->part = *out;
+    tail->part.block = out->block + from;
+    tail->part.capacity = tail->part.limit = out->limit - (uint32_t)from;
+    tail->part.length = 0;
+    tail->part.placed = 1;  // a part of the head's block: never grown or freed here
+    return 0;
+}
+
+// Decoded frames into the output, in the layout of the first: the sound
+// ends where the layout changes, at the stated length, or where the stream
+// ends. ALAC is decoded in two halves at once when it is long; the halves
+// must meet exactly where the tail begins, else the head goes on alone.
+int DecodeMp4(SoundReaderFile* file, const PcmPlace* place, DecodedSound* sound) {
+    Mp4File* mp4 = AsMp4(file);
+    Mp4Demux* demux = &mp4->demux;
+    memset(sound, 0, sizeof(*sound));
+    AVFrame* frame = av_frame_alloc();
+    WaveFormat format;
+    int rawBits = demux->decoder->bits_per_raw_sample;
+    if (frame == nullptr || !NextFrame(demux, frame) ||
+        GetPcmFormat(frame->format, rawBits, frame->sample_rate, &frame->ch_layout, &format) != 0) {
+        av_frame_free(&frame);
+        return -1;
+    }
+    uint64_t stated = (uint64_t)GetStatedFrames(mp4, frame->sample_rate) * format.blockAlign;
+    PcmOutput out;
+    if (StartPcmOutput(&out, place, &format, stated, mp4->size, MP4_MAX_RATIO) != 0) {
+        av_frame_free(&frame);
+        return -1;
+    }
+    Mp4Tail tail;
+    int split = StartMp4Tail(mp4, &out, &tail) == 0;
+    std::thread worker;
+    if (split) {
+        CountSoundDecodeSplit();
+        worker = std::thread(RunMp4Tail, &tail);
+    }
+    int atTail = 0;  // the head stopped at the frame where the tail began
+    do {
+        if (split && frame->pts != AV_NOPTS_VALUE && frame->pts >= tail.pts) {
+            atTail = 1;
+            break;
+        }
+        if (!WriteFrame(&out, frame, rawBits)) break;
+        av_frame_unref(frame);
+    } while (NextFrame(demux, frame));
+    if (split) {
+        worker.join();
+        uint32_t from = (uint32_t)(tail.part.block - out.block);
+        if (atTail && frame->pts == tail.pts && out.length == from) {
+            out.length = from + tail.part.length;
+        } else if (atTail) {
+            // The halves do not meet: the head goes on alone.
+            do {
+                if (!WriteFrame(&out, frame, rawBits)) break;
+                av_frame_unref(frame);
+            } while (NextFrame(demux, frame));
+        }
+        CloseMp4Tail(&tail);
+    }
+    av_frame_free(&frame);
     return FinishPcmOutput(&out, sound);
 }
 

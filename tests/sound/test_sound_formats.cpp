@@ -329,6 +329,29 @@ TEST_F(SoundFormats, AacAndAlacInMp4EqualFfmpegWithTheEncoderDelayAndPaddingGone
     }
 }
 
+TEST_F(SoundFormats, AlacDecodedInHalvesEqualsOneRun) {
+    if (!WITH_MP4) GTEST_SKIP() << "built without FFmpeg";
+    std::string source = MakeSource("long.wav", 2, 44100, 5);
+    std::string m4a = temp.File("long.m4a");
+    ASSERT_EQ(RunCommand("ffmpeg -v quiet -y -i '" + source + "' -c:a alac '" + m4a + "'"), 0);
+    std::vector<uint8_t> file = ReadWholeFile(m4a);
+    std::vector<uint8_t> data = WaveData(source);
+    for (int splitting : {0, 1}) {
+        MemorySoundStream stream;
+        SoundDataSource src;
+        OpenMemorySoundSource(&stream, file.data(), file.size(), &src);
+        SetSoundDecodeSplitting(splitting);
+        int splits = GetSoundDecodeSplitCount();
+        DecodedSound sound;
+        ASSERT_EQ(DecodeSoundToPcm(&src, &sound), 0);
+        EXPECT_EQ(GetSoundDecodeSplitCount(), splits + splitting);
+        std::vector<uint8_t> pcm(sound.pcm, sound.pcm + sound.pcmBytes);
+        FreeDecodedSound(&sound);
+        EXPECT_EQ(pcm.size(), data.size());
+        EXPECT_EQ(FirstDifference(pcm, data), data.size()) << "splitting " << splitting;
+    }
+}
+
 TEST_F(SoundFormats, ChannelsComeOutInWaveOrder) {
     // Each channel of a surround WAVE has a tone of its own: after the
     // encoder (which may store another order) and the loader, every tone is
