@@ -39,8 +39,8 @@ enum { MPEG_IDLE_CALLS = 64 };
 enum { MPEG_LEAD_IN_FRAMES = 8 };
 
 // The most samples a byte of MPEG audio can give (MPEG-2 layer II, 8 kbit/s
-// at 24000 Hz: 1152 samples in 48 bytes): bounds the PCM when the decoder's
-// scan tells no length.
+// at 24000 Hz: 1152 samples in 48 bytes): bounds the PCM whatever length the
+// decoder tells.
 enum { MPEG_MAX_SAMPLES_PER_BYTE = 24 };
 
 // ---- The frame walk ----
@@ -429,15 +429,17 @@ int DecodeMpegBlock(const uint8_t* block, uint32_t bytes, const WaveFormat* form
     if (OpenMpegRun(&head, block, bytes, format->channels, (long)format->samplesPerSecond) != 0) return -1;
     uint32_t frameBytes = format->blockAlign;
     // The decoder's own count of the whole stream (the gapless trims taken
-    // off) is what it gives: with it the PCM can be decoded where it is to stay.
-    uint64_t frames = 0;
+    // off) is what it gives: with it the PCM can be decoded where it is to
+    // stay. The count may come from a tag the file wrote, so it is believed
+    // only as far as the block could hold frames.
+    uint64_t most = (uint64_t)bytes * MPEG_MAX_SAMPLES_PER_BYTE;
+    uint64_t frames = most;
     int known = 0;
     if (mpg123_scan(head.mpeg) == MPG123_OK) {
         off_t length = mpg123_length(head.mpeg);
         known = length > 0;
-        if (known) frames = (uint64_t)length;
+        if (known && (uint64_t)length < most) frames = (uint64_t)length;
     }
-    if (!known) frames = (uint64_t)bytes * MPEG_MAX_SAMPLES_PER_BYTE;
     uint64_t total = frames * frameBytes;
     if (total > MAX_PCM_BYTES) total = MAX_PCM_BYTES - MAX_PCM_BYTES % frameBytes;
     uint32_t capacity = (uint32_t)total;

@@ -251,7 +251,7 @@ TEST(MpegProbe, Mpeg2Layer2FramesHaveTheMpeg1Length) {
 TEST(FuzzRegressions, EachInputDecodesOrIsRefused) {
     // Inputs the fuzzer once found hanging or crashing the decode path.
     std::string dir = std::string(RAVLIN_SOURCE_DIR) + "/tests/fuzz/regressions";
-    std::vector<std::string> names = {"mpeg-layer1-huge-gapless-count.bin"};
+    std::vector<std::string> names = {"mpeg-layer1-huge-gapless-count.bin", "mpeg-info-tag-huge-frame-count.bin"};
     for (const std::string& name : names) {
         std::vector<uint8_t> bytes = ReadWholeFile(dir + "/" + name);
         ASSERT_FALSE(bytes.empty()) << name;
@@ -261,6 +261,30 @@ TEST(FuzzRegressions, EachInputDecodesOrIsRefused) {
             FreeDecodedSound(&d.sound);
         }
     }
+}
+
+// Asks of the place how much it would be given; gives nothing.
+uint8_t* NoteReservation(void* context, const WaveFormat*, uint32_t bytes) {
+    uint32_t* most = (uint32_t*)context;
+    if (bytes > *most) *most = bytes;
+    return nullptr;
+}
+
+TEST(FuzzRegressions, AnMpegFrameCountTagIsNoAllocation) {
+    // One frame whose info tag claims a stream of half an hour: the device
+    // is asked for no more than the frames there could give, not for what
+    // the tag says (333 MB).
+    std::vector<uint8_t> bytes =
+        ReadWholeFile(std::string(RAVLIN_SOURCE_DIR) + "/tests/fuzz/regressions/mpeg-info-tag-huge-frame-count.bin");
+    ASSERT_FALSE(bytes.empty());
+    MemorySoundStream stream;
+    SoundDataSource source;
+    OpenMemorySoundSource(&stream, bytes.data(), bytes.size(), &source);
+    uint32_t asked = 0;
+    PcmPlace place = {NoteReservation, &asked};
+    DecodedSound sound;
+    if (DecodeSoundToPlace(&source, &place, &sound) == 0) FreeDecodedSound(&sound);
+    EXPECT_LE(asked, bytes.size() * 24 * 4);
 }
 
 // ---- RIFF WAVE ----
