@@ -19,6 +19,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 }
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #ifdef __SSE2__
@@ -36,6 +37,12 @@ enum { AVIO_BUFFER_BYTES = 65536 };
 // PCM bytes a byte of MP4 may give before its stated length is not believed:
 // HE-AAC at 24 kbit/s stereo gives about 60.
 enum { MP4_MAX_RATIO = 256 };
+// The largest single allocation FFmpeg may make for a file: its tables may
+// claim far more samples than the file holds (a few kilobytes can ask for a
+// gigabyte of index), while a real file's tables take at most this many
+// bytes per byte of file, or the floor for small ones.
+const size_t MP4_ALLOCATION_PER_FILE_BYTE = 64;
+const size_t MP4_MIN_ALLOCATION_LIMIT = 64u << 20;
 // Speakers of a channel mask that WAVE shares with FFmpeg's layouts.
 const uint64_t WAVE_SPEAKER_BITS = (1u << 18) - 1;
 
@@ -94,6 +101,10 @@ void CloseMp4Demux(Mp4Demux* demux) {
 // is AAC or ALAC. 0 or -1 (CloseMp4Demux frees what was made).
 int OpenMp4Demux(Mp4Demux* demux, const uint8_t* bytes, size_t size) {
     memset(demux, 0, sizeof(*demux));
+    // A limit for the whole library: set while no other decode runs (demuxers
+    // are opened on the loading thread before a second half starts).
+    size_t limit = size < INT_MAX / MP4_ALLOCATION_PER_FILE_BYTE ? size * MP4_ALLOCATION_PER_FILE_BYTE : INT_MAX;
+    av_max_alloc(limit > MP4_MIN_ALLOCATION_LIMIT ? limit : MP4_MIN_ALLOCATION_LIMIT);
     demux->reading = MemorySoundStream{bytes, size, 0, 0};
     demux->packet = av_packet_alloc();
     uint8_t* buffer = (uint8_t*)av_malloc(AVIO_BUFFER_BYTES);

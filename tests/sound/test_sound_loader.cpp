@@ -27,6 +27,9 @@
 #ifdef LOADER_TEST_ASAN
 // The sanitizer runtime's count of the heap it has mapped (bytes).
 extern "C" size_t __sanitizer_get_heap_size(void);
+// Hooks the runtime calls on every allocation (the libraries' too).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*onMalloc)(const volatile void*, size_t),
+                                                         void (*onFree)(const volatile void*));
 #endif
 
 namespace {
@@ -251,7 +254,8 @@ TEST(MpegProbe, Mpeg2Layer2FramesHaveTheMpeg1Length) {
 TEST(FuzzRegressions, EachInputDecodesOrIsRefused) {
     // Inputs the fuzzer once found hanging or crashing the decode path.
     std::string dir = std::string(RAVLIN_SOURCE_DIR) + "/tests/fuzz/regressions";
-    std::vector<std::string> names = {"mpeg-layer1-huge-gapless-count.bin", "mpeg-info-tag-huge-frame-count.bin"};
+    std::vector<std::string> names = {"mpeg-layer1-huge-gapless-count.bin", "mpeg-info-tag-huge-frame-count.bin",
+                                      "mp4-sample-table-claims-a-gigabyte.bin"};
     for (const std::string& name : names) {
         std::vector<uint8_t> bytes = ReadWholeFile(dir + "/" + name);
         ASSERT_FALSE(bytes.empty()) << name;
@@ -262,6 +266,36 @@ TEST(FuzzRegressions, EachInputDecodesOrIsRefused) {
         }
     }
 }
+
+#ifdef LOADER_TEST_ASAN
+// The largest single allocation since watching began, by anyone in the process.
+struct AllocationWatch {
+    int watching;
+    size_t largest;
+};
+AllocationWatch WATCH;
+void NoteAllocation(const volatile void*, size_t bytes) {
+    if (WATCH.watching && bytes > WATCH.largest) WATCH.largest = bytes;
+}
+void NoteFree(const volatile void*) {}
+
+TEST(FuzzRegressions, NoInputMakesAnyoneAskForAnAbsurdBlock) {
+    // Files whose tables claim far more sound than they hold: neither the
+    // readers nor the libraries beneath them allocate for the claim.
+    static int installed = __sanitizer_install_malloc_and_free_hooks(NoteAllocation, NoteFree);
+    ASSERT_NE(installed, 0);
+    std::string dir = std::string(RAVLIN_SOURCE_DIR) + "/tests/fuzz/regressions";
+    for (const char* name : {"mpeg-info-tag-huge-frame-count.bin", "mp4-sample-table-claims-a-gigabyte.bin"}) {
+        std::vector<uint8_t> bytes = ReadWholeFile(dir + "/" + name);
+        ASSERT_FALSE(bytes.empty()) << name;
+        WATCH = AllocationWatch{1, 0};
+        MemoryDecode d = DecodeBytes(bytes);
+        WATCH.watching = 0;
+        if (d.result == 0) FreeDecodedSound(&d.sound);
+        EXPECT_LT(WATCH.largest, (size_t)100 << 20) << name;
+    }
+}
+#endif
 
 // Asks of the place how much it would be given; gives nothing.
 uint8_t* NoteReservation(void* context, const WaveFormat*, uint32_t bytes) {
