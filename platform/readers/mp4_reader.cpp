@@ -385,6 +385,8 @@ int StartMp4Tail(Mp4File* mp4, const PcmOutput* out, Mp4Tail* tail) {
     tail->part.capacity = tail->part.limit = out->limit - (uint32_t)from;
     tail->part.length = 0;
     tail->part.placed = 1;  // a part of the head's block: never grown or freed here
+    tail->part.prefault = 0;
+    tail->part.prefaulter = nullptr;
     return 0;
 }
 

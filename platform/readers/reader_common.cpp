@@ -4,10 +4,15 @@
 // switch for split decodes.
 #include "platform/readers/reader_common.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "platform/byte_order.h"
 #include "platform/platform.h"
@@ -38,6 +43,12 @@ const uint8_t VORBIS_TO_WAVE[9][8] = {
 // short sound takes one block.
 const uint64_t FIRST_OUTPUT_BYTES_PER_FILE_BYTE = 16;
 const uint64_t MIN_FIRST_OUTPUT_BYTES = 4u << 20;
+
+// Pages are faulted in this much at a time, at most this far ahead of the
+// writing, for blocks of at least the minimum.
+const uint32_t PREFAULT_CHUNK_BYTES = 4u << 20;
+const uint32_t PREFAULT_AHEAD_BYTES = 16u << 20;
+const uint32_t MIN_PREFAULT_BYTES = 8u << 20;
 
 // ---- Memory data source ----
 
@@ -70,6 +81,81 @@ size_t ReadMemory(void* buffer, size_t size, size_t count, void* handle) {
 size_t WriteMemory(const void*, size_t, size_t, void*) { return 0; }
 
 int AtEndMemory(void* handle) { return ((MemorySoundStream*)handle)->atEnd; }
+
+}  // namespace
+
+// ---- Faulting a block's pages in ahead of its writer ----
+
+struct PagePrefault {
+    std::thread thread;
+    uint8_t* block;
+    uint32_t bytes;
+    std::atomic<uint32_t> reached;  // bytes the writer has reached
+    std::atomic<int> done;
+};
+
+namespace {
+
+// Populates the block's whole pages (their contents untouched) no further
+// than the allowance ahead of the writer, waiting for it to move on. A
+// kernel without populating ends this at once.
+void RunPrefault(PagePrefault* prefault) {
+#ifdef MADV_POPULATE_WRITE
+    uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
+    uintptr_t base = (uintptr_t)prefault->block;
+    uintptr_t at = (base + page - 1) & ~(page - 1);
+    uintptr_t end = (base + prefault->bytes) & ~(page - 1);
+    while (at < end && !prefault->done.load(std::memory_order_acquire)) {
+        uint32_t reached = prefault->reached.load(std::memory_order_acquire);
+        uintptr_t allowed = (base + reached + PREFAULT_AHEAD_BYTES) & ~(page - 1);
+        uintptr_t to = at + PREFAULT_CHUNK_BYTES;
+        if (to > allowed) to = allowed;
+        if (to > end) to = end;
+        if (to <= at) {
+            prefault->reached.wait(reached, std::memory_order_acquire);
+            continue;
+        }
+        if (madvise((void*)at, to - at, MADV_POPULATE_WRITE) != 0) return;
+        at = to;
+    }
+#else
+    (void)prefault;
+#endif
+}
+
+void StopPrefault(PcmOutput* out) {
+    PagePrefault* prefault = out->prefaulter;
+    if (prefault == nullptr) return;
+    prefault->done.store(1, std::memory_order_release);
+    prefault->reached.store(UINT32_MAX, std::memory_order_release);
+    prefault->reached.notify_one();
+    prefault->thread.join();
+    delete prefault;
+    out->prefaulter = nullptr;
+}
+
+// Tells the prefaulter how far the writing has come, once a chunk; starts it
+// at the first call.
+void NoteWriting(PcmOutput* out) {
+    if (out->prefaulter == nullptr) {
+        out->prefaulter = new (std::nothrow) PagePrefault;
+        if (out->prefaulter == nullptr) {
+            out->prefault = 0;
+            return;
+        }
+        out->prefaulter->block = out->block;
+        out->prefaulter->bytes = out->capacity;
+        out->prefaulter->reached.store(out->length);
+        out->prefaulter->done.store(0);
+        out->prefaulter->thread = std::thread(RunPrefault, out->prefaulter);
+        out->nextNotice = out->length + PREFAULT_CHUNK_BYTES;
+        return;
+    }
+    if (out->length < out->nextNotice) return;
+    out->prefaulter->reached.store(out->length, std::memory_order_release);
+    out->prefaulter->reached.notify_one();
+    out->nextNotice = out->length + PREFAULT_CHUNK_BYTES;
+}
 
 }  // namespace
 
@@ -212,12 +298,14 @@ int StartPcmOutput(PcmOutput* out, const PcmPlace* place, const WaveFormat* form
         out->block = (uint8_t*)AllocateWriteOnceBlock(first);
         out->capacity = (uint32_t)first;
     }
+    out->prefault = out->block != nullptr && out->capacity == out->limit && out->capacity >= MIN_PREFAULT_BYTES;
     return out->block != nullptr ? 0 : -1;
 }
 
 uint8_t* ReservePcmOutput(PcmOutput* out, uint32_t bytes, uint32_t* room) {
     *room = 0;
     if (out->length >= out->limit) return nullptr;
+    if (out->prefault) NoteWriting(out);
     uint32_t wanted = out->limit - out->length < bytes ? out->limit - out->length : bytes;
     if (out->capacity - out->length < wanted && !out->placed) {
         uint64_t grown = (uint64_t)out->capacity * 2;
@@ -235,6 +323,7 @@ uint8_t* ReservePcmOutput(PcmOutput* out, uint32_t bytes, uint32_t* room) {
 }
 
 int FinishPcmOutput(PcmOutput* out, DecodedSound* sound) {
+    StopPrefault(out);
     uint32_t length = out->length - out->length % out->format.blockAlign;
     if (length == 0) {
         AbandonPcmOutput(out);
@@ -249,6 +338,7 @@ int FinishPcmOutput(PcmOutput* out, DecodedSound* sound) {
 }
 
 void AbandonPcmOutput(PcmOutput* out) {
+    StopPrefault(out);
     if (!out->placed) free(out->block);
     out->block = nullptr;
 }

@@ -68,6 +68,8 @@ int DecodeMpegBlock(const uint8_t* block, uint32_t bytes, const WaveFormat* form
 // grows as PCM really arrives. Readers whose files state a length: FLAC, Opus,
 // MP4.
 
+struct PagePrefault;
+
 struct PcmOutput {
     const PcmPlace* place;
     WaveFormat format;
@@ -76,6 +78,13 @@ struct PcmOutput {
     uint32_t length;     // bytes written
     uint32_t limit;      // never more than this (whole frames)
     int placed;          // block is the place's memory
+    // A large block of its final size has its pages faulted in on a thread
+    // of its own, a little ahead of the writing (from the first Reserve on),
+    // so that the decoder does not pay for them; never further ahead, so a
+    // length that is not reached costs nothing.
+    int prefault;
+    PagePrefault* prefaulter;
+    uint32_t nextNotice; // bytes: where the writing is next told to the prefaulter
 };
 
 // Starts the output: statedBytes is what the file says the PCM holds (0 when
@@ -89,6 +98,7 @@ int StartPcmOutput(PcmOutput* out, const PcmPlace* place, const WaveFormat* form
 // limit is reached or no memory is left. The caller then adds what it wrote
 // to out->length. Memory the place gave never grows: the sound ends there.
 uint8_t* ReservePcmOutput(PcmOutput* out, uint32_t bytes, uint32_t* room);
-// Hands the PCM over (whole frames); -1 when there is none.
+// Hands the PCM over (whole frames); -1 when there is none. Both end the
+// prefaulting.
 int FinishPcmOutput(PcmOutput* out, DecodedSound* sound);
 void AbandonPcmOutput(PcmOutput* out);

@@ -212,6 +212,31 @@ TEST_F(SoundFormats, FlacDecodedInHalvesEqualsOneRunAndTrustsNoStatedLength) {
     EXPECT_TRUE(pcm == data) << pcm.size() << " bytes";
 }
 
+TEST_F(SoundFormats, LongSoundsOnOneThreadComeOutWhole) {
+    // A minute of stereo (10 MB of PCM) decoded on one thread: its block's
+    // pages are faulted in by a thread of their own while the decoder
+    // writes; the sound is the source all the same, in memory of the
+    // decode's own and in the device's.
+    std::string source = MakeSource("minute.wav", 2, 44100, 60);
+    std::string flac = temp.File("minute.flac");
+    ASSERT_EQ(RunCommand("flac -s -f -o '" + flac + "' '" + source + "'"), 0);
+    std::vector<uint8_t> data = WaveData(source);
+    std::vector<uint8_t> file = ReadWholeFile(flac);
+    SetSoundDecodeSplitting(0);
+    MemorySoundStream stream;
+    SoundDataSource src;
+    OpenMemorySoundSource(&stream, file.data(), file.size(), &src);
+    DecodedSound sound;
+    ASSERT_EQ(DecodeSoundToPcm(&src, &sound), 0);
+    EXPECT_EQ(sound.pcmBytes, data.size());
+    EXPECT_EQ(FirstDifference(std::vector<uint8_t>(sound.pcm, sound.pcm + sound.pcmBytes), data), data.size());
+    FreeDecodedSound(&sound);
+    LoadedSound loaded = LoadThroughDevice(flac);
+    ASSERT_NE(loaded.handle, -1);
+    EXPECT_EQ(FirstDifference(loaded.bytes, data), data.size());
+    EXPECT_EQ(loaded.bytes.size(), data.size());
+}
+
 TEST_F(SoundFormats, OpusEqualsFfmpegAt48000Hz) {
     // libopus through ffmpeg rounds as the loader does: the same samples.
     // ffmpeg's own Opus decoder is another implementation (floats computed
