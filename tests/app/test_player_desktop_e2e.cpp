@@ -49,6 +49,15 @@ protected:
         if (!dir.empty()) Shell("rm -rf " + Quote(dir));
     }
 
+    // Starts the player with a file, its window in front, and waits until the
+    // desktop hears that it plays.
+    void StartPlaying(PlayerProcess* player, const std::string& file) {
+        ASSERT_TRUE(player->Start(MAROVEL_PATH, dir, {file}, env, errorLog));
+        WindowInfo main = WaitForWindow(TITLE, 20);
+        ASSERT_NE(main.id, 0u);
+        Shell("xdotool windowfocus --sync " + std::to_string(main.id));
+        ASSERT_TRUE(WaitForProperty("PlaybackStatus", "(<'Playing'>,)", 10)) << Status();
+    }
     std::string Call(const std::string& args) { return Shell(BUS_CALL + args + " 2>&1"); }
     std::string Get(const std::string& property) {
         return Call("-m org.freedesktop.DBus.Properties.Get org.mpris.MediaPlayer2.Player " + property);
@@ -115,11 +124,8 @@ TEST_F(PlayerDesktop, MediaControlsRateAndStatusAndFilesHandedOver) {
     std::ofstream(dir + "/junk.mp3") << "not music at all\n";
 
     PlayerProcess player;
-    ASSERT_TRUE(player.Start(MAROVEL_PATH, dir, {"tone.wav"}, env, errorLog));
-    WindowInfo main = WaitForWindow(TITLE, 20);
-    ASSERT_NE(main.id, 0u);
-    Shell("xdotool windowfocus --sync " + std::to_string(main.id));
-    ASSERT_TRUE(WaitForProperty("PlaybackStatus", "(<'Playing'>,)", 10)) << Status();
+    StartPlaying(&player, "tone.wav");
+    if (HasFatalFailure()) return;
 
     // What the desktop is told of the player and its file.
     std::string root = Call("-m org.freedesktop.DBus.Properties.GetAll org.mpris.MediaPlayer2");
@@ -240,11 +246,8 @@ namespace {
 TEST_F(PlayerDesktop, RatesFollowTheInterfacesRules) {
     WriteTone(dir + "/tone.wav", 10, 8820);
     PlayerProcess player;
-    ASSERT_TRUE(player.Start(MAROVEL_PATH, dir, {"tone.wav"}, env, errorLog));
-    WindowInfo main = WaitForWindow(TITLE, 20);
-    ASSERT_NE(main.id, 0u);
-    Shell("xdotool windowfocus --sync " + std::to_string(main.id));
-    ASSERT_TRUE(WaitForProperty("PlaybackStatus", "(<'Playing'>,)", 10)) << Status();
+    StartPlaying(&player, "tone.wav");
+    if (HasFatalFailure()) return;
 
     const std::string set = "-m org.freedesktop.DBus.Properties.Set org.mpris.MediaPlayer2.Player Rate ";
     EXPECT_EQ(Call(set + "'<0.0>'"), "()");
