@@ -117,7 +117,8 @@ enum { SELECT_FILE_BUFFER_SIZE = 260 };  // bytes of each of SelectFile's two bu
 // confirmed choice returns 1: the current directory is then the file's folder,
 // title holds the file's name and path its full path (empty when it is longer
 // than the buffer), both in the file system's own bytes. Returns 0 when the user
-// cancelled (or the main window was closed meanwhile) and -1 when the dialog
+// cancelled, the main window was closed meanwhile, or a file arrived from the
+// desktop (TakeOpenedFile then gives it), and -1 when the dialog
 // could not be shown (the platform has said why on standard error); the
 // buffers are then untouched. dialogTitle
 // and filter (display text and pattern pairs, each zero-terminated, one more
@@ -126,6 +127,8 @@ int SelectFile(void* owner, int mode, char* path, char* title, const char* dialo
 
 // Starts the dialog's toolkit in the background; a program that will ask for a
 // file calls it early (before InitLibrary, say) so that the dialog opens sooner.
+// Called before InitLibrary, the toolkit starts once the main window is made
+// (never in a start that another instance turns away).
 void PrepareFileDialog(void);
 
 // A file name in the file system's bytes as Shift-JIS text to draw: characters
@@ -138,11 +141,12 @@ int ConvertFileNameToText(const char* name, char* text, int size);
 // Before InitLibrary: files reach this program from later starts of it on the
 // same display and from drops on the main window (TakeOpenedFile). When another
 // instance runs, InitLibrary hands path (made absolute; null for none) over to
-// it and ends the process with 0. -1 when the path cannot be made absolute.
+// it and ends the process: with 0, or with 1 when the other instance did not
+// take the file. -1 when the path cannot be made absolute.
 int SetFileHandOver(const char* path);
 // 1 with the absolute path (the file system's bytes) of the last file that
-// arrived since the last call, 0 when none did. A file that arrives brings the
-// main window to the front.
+// arrived since the last call, 0 when none did: of several handed over, the
+// last one sent. A file that arrives brings the main window to the front.
 int TakeOpenedFile(char* path, int size);
 
 // What the desktop's media controls ask; the program's handler runs inside the
