@@ -51,10 +51,11 @@ enum {
     SOUND_LOAD_FOLDER,            // a folder, not a file
     SOUND_LOAD_EMPTY,             // the file holds nothing
     SOUND_LOAD_UNREADABLE,        // reading it failed
-    SOUND_LOAD_UNKNOWN_FORMAT,    // not RIFF WAVE, Ogg Vorbis or MPEG audio
+    SOUND_LOAD_UNKNOWN_FORMAT,    // not RIFF WAVE, Ogg Vorbis, Ogg Opus, FLAC, AAC or ALAC in MP4, or MPEG audio
     SOUND_LOAD_DAMAGED,           // one of those, but it cannot be decoded
     SOUND_LOAD_UNSUPPORTED_RATE,  // a sample rate the device cannot play
     SOUND_LOAD_TOO_LARGE,         // more sound than the device can hold
     SOUND_LOAD_DEVICE_REFUSED,    // the device gave no buffer for it
+    SOUND_LOAD_CANCELLED,         // the window was closed while the sound was converted
 };
 int GetLastSoundLoadError(void);
