@@ -2,9 +2,14 @@
 // command line), plays it in an endless loop, and lets the arrow keys change
 // its playback frequency while the window shows the state.
 //
+// For practising, a keep-pitch mode changes the speed without the pitch (and
+// moves the pitch in semitones), an A-B section loops, and keys seek, pause
+// and set the volume; the notice row then shows where the sound is.
+//
 // One player runs per display: a later start hands its file over, and a file
 // dropped on the window is taken the same way; either replaces the sound. The
-// desktop's media controls see the state and play, stop and set the rate.
+// desktop's media controls see the state and play, pause, stop, seek and set
+// the rate and the volume.
 #include <time.h>
 #include <unistd.h>
 
@@ -13,6 +18,7 @@
 #include <cstring>
 
 #include "app/player.h"
+#include "app/practice.h"
 #include "core/core.h"
 #include "library/library.h"
 #include "input/input.h"
@@ -42,6 +48,14 @@ const char USAGE[] =
     "  Up, Down      playback frequency +100 Hz, -100 Hz (never below 100 Hz)\n"
     "  Enter         stop; again to play from the start\n"
     "  Escape        quit (as does closing the window)\n"
+    "  P             keep-pitch mode on or off: the frequency changes the speed only\n"
+    "  PageUp/Down   pitch +1, -1 semitone (keep-pitch mode; -12 to +12)\n"
+    "  A, B          loop from here (A), up to here (B); C clears both\n"
+    "  J, L          5 seconds back, forward (within the A-B section when set)\n"
+    "  Home          back to the start (or to A)\n"
+    "  Space         pause; again to go on from there\n"
+    "  Backspace     frequency back to 44100 Hz\n"
+    "  9, 0          volume -2 %, +2 % (the sound's own, 0 to 100 %)\n"
     "\n"
     "Options:\n"
     "  -h, --help    show this help and exit\n"
@@ -62,9 +76,17 @@ struct Player {
     const char* notice;     // the notice row's text, null when empty
     int track;              // files loaded so far
     char path[FILE_PATH_SIZE];  // absolute, for the desktop; empty when unknown
+    int keepPitch;          // 1: the frequency changes the speed only
+    int semitones;          // pitch moved in keep-pitch mode
+    int volume;             // percent
+    int paused;             // stopped where it was, to go on from there
+    LoopSection section;    // A-B, microseconds; goes with the file
+    int practiceShown;      // a practice key or control was used: the row shows the line
+    int64_t lastPosition;   // microseconds, as the last frame saw it
+    uint8_t keysHeld[256];  // last frame's keys: a held key acts once
 };
 
-Player PLAYER = {-1, START_FREQUENCY, START_FREQUENCY, nullptr, 0, ""};
+Player PLAYER = {-1, START_FREQUENCY, START_FREQUENCY, nullptr, 0, "", 0, 0, 100, 0, {-1, -1}, 0, 0, {}};
 char OPENED_FILE[FILE_PATH_SIZE];
 
 // The name after the last slash of a path given on the command line.
@@ -133,6 +155,8 @@ int MaxFrequency(void) {
 void PublishState(void) {
     MediaState state = {};
     state.playing = IsSoundHandlePlaying(PLAYER.sound) == 1;
+    state.paused = PLAYER.paused;
+    state.volume = PLAYER.volume / 100.0;
     const double start = START_FREQUENCY;
     state.rate = PLAYER.heard / start;
     state.minimumRate = (int)MIN_FREQUENCY / start;
@@ -150,34 +174,153 @@ void ApplyFrequency(void) {
     PLAYER.heard = HeardFrequency(PLAYER.heard, PLAYER.frequency, MaxFrequency());
 }
 
-// What Enter does, without its second of waiting.
+// What Enter does, without its second of waiting: a stop rewinds.
 void Stop(void) {
     if (IsSoundHandlePlaying(PLAYER.sound) != 0) StopSoundHandle(PLAYER.sound);
+    PLAYER.paused = 0;
 }
+// Plays on from where the sound stands (its start after a stop).
 void Play(void) {
     if (IsSoundHandlePlaying(PLAYER.sound) == 0) PlaySoundHandle(PLAYER.sound, PLAY_LOOP);
+    PLAYER.paused = 0;
+}
+void Pause(void) {
+    if (IsSoundHandlePlaying(PLAYER.sound) != 1) return;
+    PauseSoundHandle(PLAYER.sound);
+    PLAYER.paused = 1;
+    PLAYER.practiceShown = 1;
+}
+
+int64_t GetLength(void) { return GetSoundHandleMicroseconds(PLAYER.sound); }
+
+// The position the desktop reads.
+int64_t QueryPosition(void) {
+    int64_t position = GetSoundHandlePosition(PLAYER.sound);
+    return position > 0 ? position : 0;
+}
+
+// A jump, and the desktop told where it landed.
+void JumpTo(int64_t target) {
+    if (SetSoundHandlePosition(target, PLAYER.sound) != 0) return;
+    PLAYER.lastPosition = QueryPosition();
+    AnnounceMediaSeek(PLAYER.lastPosition);
+    PLAYER.practiceShown = 1;
+}
+
+void ApplySection(void) {
+    const LoopSection& s = PLAYER.section;
+    SetSoundHandleLoopSection(s.start >= 0 ? s.start : 0, s.end >= 0 ? s.end : -1, PLAYER.sound);
+}
+
+void ApplyVolume(void) { SetSoundHandleVolume(PLAYER.volume, PLAYER.sound); }
+
+// Switches the mode; without a sound the choice waits for the next file.
+void SetKeepPitch(int keepPitch) {
+    if (PLAYER.sound == -1 || SetSoundHandleKeepPitch(keepPitch, PLAYER.sound) == 0) PLAYER.keepPitch = keepPitch;
 }
 
 // Runs inside the message pump, in the background too.
-void HandleMediaRequest(int request, double rate) {
+void HandleMediaRequest(int request, double value) {
     switch (request) {
         case MEDIA_PLAY: Play(); break;
-        case MEDIA_PAUSE:
+        case MEDIA_PAUSE: Pause(); break;
         case MEDIA_STOP: Stop(); break;
         case MEDIA_PLAY_PAUSE:
             if (IsSoundHandlePlaying(PLAYER.sound) != 0) {
-                StopSoundHandle(PLAYER.sound);
+                Pause();
             } else {
-                PlaySoundHandle(PLAYER.sound, PLAY_LOOP);
+                Play();
             }
             break;
         case MEDIA_SET_RATE:
-            PLAYER.frequency = FrequencyOfRate(PLAYER.frequency, rate, MaxFrequency());
+            PLAYER.frequency = FrequencyOfRate(PLAYER.frequency, value, MaxFrequency());
             ApplyFrequency();
+            break;
+        case MEDIA_SEEK:
+            // Offsets beyond what 64 bits hold are taken as the largest.
+            if (GetLength() > 0) {
+                int64_t offset = value >= 9.2e18 ? INT64_MAX : value <= -9.2e18 ? INT64_MIN : (int64_t)value;
+                JumpTo(SeekWithin(&PLAYER.section, GetLength(), QueryPosition(), offset));
+            }
+            break;
+        case MEDIA_SET_POSITION:
+            if (GetLength() > 0) JumpTo(SeekWithin(&PLAYER.section, GetLength(), (int64_t)value, 0));
+            break;
+        case MEDIA_SET_VOLUME:
+            PLAYER.volume = (int)(value * 100 + 0.5);
+            ApplyVolume();
             break;
         default: break;
     }
     PublishState();
+}
+
+// 1 when the key went down since the last frame: a held key acts once.
+int KeyPressed(int scanCode) {
+    int held = IsKeyDown(scanCode) == 1;
+    int pressed = held && !PLAYER.keysHeld[scanCode];
+    PLAYER.keysHeld[scanCode] = (uint8_t)held;
+    if (pressed) PLAYER.practiceShown = 1;
+    return pressed;
+}
+
+// The practice keys, once a frame.
+void HandlePracticeKeys(void) {
+    int64_t length = GetLength();
+    int64_t position = QueryPosition();
+    if (KeyPressed(DIK_P)) SetKeepPitch(!PLAYER.keepPitch);
+    int pitchStep = KeyPressed(DIK_PRIOR) - KeyPressed(DIK_NEXT);
+    if (pitchStep != 0 && PLAYER.keepPitch) {
+        PLAYER.semitones = StepSemitones(PLAYER.semitones, pitchStep);
+        SetSoundHandlePitchSemitones(PLAYER.semitones, PLAYER.sound);
+    }
+    if (KeyPressed(DIK_A) && length > 0 && SetSectionStart(&PLAYER.section, length, position) == 0) ApplySection();
+    if (KeyPressed(DIK_B) && length > 0 && SetSectionEnd(&PLAYER.section, length, position) == 0) ApplySection();
+    if (KeyPressed(DIK_C)) {
+        ClearSection(&PLAYER.section);
+        ApplySection();
+    }
+    int seek = KeyPressed(DIK_L) - KeyPressed(DIK_J);
+    if (seek != 0 && length > 0) JumpTo(SeekWithin(&PLAYER.section, length, position, (int64_t)seek * SEEK_STEP));
+    if (KeyPressed(DIK_HOME) && length > 0) {
+        int64_t first, end;
+        GetPlaySpan(&PLAYER.section, length, &first, &end);
+        JumpTo(first);
+    }
+    if (KeyPressed(DIK_SPACE)) {
+        if (IsSoundHandlePlaying(PLAYER.sound) == 1) {
+            Pause();
+        } else {
+            Play();
+        }
+    }
+    if (KeyPressed(DIK_BACK)) PLAYER.frequency = START_FREQUENCY;
+    int volumeStep = KeyPressed(DIK_0) - KeyPressed(DIK_9);
+    if (volumeStep != 0) {
+        PLAYER.volume = StepVolume(PLAYER.volume, volumeStep * VOLUME_STEP);
+        ApplyVolume();
+    }
+}
+
+// A loop that went back to its start is a jump the desktop cannot foresee.
+void NoticeLoopReturn(void) {
+    int64_t position = QueryPosition();
+    const int64_t slack = 200000;  // microseconds: the keep-pitch position wavers by a block
+    if (IsSoundHandlePlaying(PLAYER.sound) == 1 && position + slack < PLAYER.lastPosition) AnnounceMediaSeek(position);
+    PLAYER.lastPosition = position;
+}
+
+// The notice row: a load's notice first, else the practice line once asked for.
+void DrawNoticeRow(void) {
+    if (PLAYER.notice != nullptr) {
+        DrawText(0, 40, PLAYER.notice, MakeColor(255, 255, 128), 0);
+        return;
+    }
+    int64_t length = GetLength();
+    if (!PLAYER.practiceShown || length <= 0) return;
+    char line[PRACTICE_LINE_SIZE];
+    FormatPracticeLine(line, sizeof line, QueryPosition(), length, PLAYER.keepPitch, PLAYER.semitones, &PLAYER.section);
+    DrawText(0, 40, line, MakeColor(200, 255, 200), 0);
 }
 
 // The absolute form of a name opened relative to the current directory.
@@ -209,6 +352,13 @@ void LoadAndPlay(const char* fileName, const char* shownPath) {
         PLAYER.notice = error == SOUND_LOAD_NO_DEVICE ? "音を出せる装置がないため再生できません" : "このファイルは再生できません";
     }
     ApplyFrequency();
+    // The new file keeps the mode, pitch and volume; its section starts empty.
+    ClearSection(&PLAYER.section);
+    ApplyVolume();
+    SetSoundHandlePitchSemitones(PLAYER.semitones, PLAYER.sound);
+    if (PLAYER.keepPitch && PLAYER.sound != -1 && SetSoundHandleKeepPitch(1, PLAYER.sound) != 0) PLAYER.keepPitch = 0;
+    PLAYER.paused = 0;
+    PLAYER.lastPosition = 0;
     PlaySoundHandle(PLAYER.sound, PLAY_LOOP);
     PublishState();
 }
@@ -242,7 +392,10 @@ int main(int argc, char** argv) {
     if (InitLibrary() == -1) return -1;
     SetDrawTarget(SCREEN_BACK);
     // Without a session bus the player runs as it always did.
-    if (StartMediaControls("marovel", "Marovel") == 0) SetMediaRequestHandler(HandleMediaRequest);
+    if (StartMediaControls("marovel", "Marovel") == 0) {
+        SetMediaRequestHandler(HandleMediaRequest);
+        SetMediaPositionQuery(QueryPosition);
+    }
 
     // The dialog starts with an empty name.
     memset(PATH_BUFFER, 0, sizeof PATH_BUFFER);
@@ -279,18 +432,24 @@ int main(int argc, char** argv) {
         if (IsKeyDown(DIK_RETURN) == 1) {
             if (IsSoundHandlePlaying(PLAYER.sound) != 0) {
                 StopSoundHandle(PLAYER.sound);
+                PLAYER.paused = 0;
                 PublishState();
                 WaitMilliseconds(1000);
             } else {
                 WaitMilliseconds(1000);
+                // Enter plays from the start, also after a pause.
+                if (PLAYER.paused) SetSoundHandlePosition(0, PLAYER.sound);
+                PLAYER.paused = 0;
                 PlaySoundHandle(PLAYER.sound, PLAY_LOOP);
             }
         }
+        HandlePracticeKeys();
+        NoticeLoopReturn();
         ApplyFrequency();
         PublishState();
         ClearDrawTarget();
         DrawText(0, 20, DISPLAY_NAME, MakeColor(200, 200, 255), 0);
-        if (PLAYER.notice != nullptr) DrawText(0, 40, PLAYER.notice, MakeColor(255, 255, 128), 0);
+        DrawNoticeRow();
         DrawLabeledNumber(0, 0, "現在の周波数", PLAYER.frequency, 10, MakeColor(255, 255, 255), 0);
         DrawText(0, 60, "キーボード左右で周波数変更(上下で高速)", MakeColor(255, 200, 200), 0);
         DrawText(0, 80, "エンターキーで停止、再開", MakeColor(255, 200, 200), 0);

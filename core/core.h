@@ -152,12 +152,23 @@ int TakeOpenedFile(char* path, int size);
 // What the desktop's media controls ask; the program's handler runs inside the
 // message pump, in the background too. Quit and raise are served by the
 // library itself (a close request, the window to the front).
-enum { MEDIA_PLAY = 1, MEDIA_PAUSE, MEDIA_PLAY_PAUSE, MEDIA_STOP, MEDIA_SET_RATE };
-typedef void (*MediaRequestHandler)(int request, double rate);  // rate: MEDIA_SET_RATE only
+enum {
+    MEDIA_PLAY = 1,
+    MEDIA_PAUSE,
+    MEDIA_PLAY_PAUSE,
+    MEDIA_STOP,
+    MEDIA_SET_RATE,          // value: the rate, above 0
+    MEDIA_SEEK = 8,          // value: microseconds to move by, either way
+    MEDIA_SET_POSITION,      // value: microseconds from the start, within the length
+    MEDIA_SET_VOLUME,        // value: 0..1
+};
+typedef void (*MediaRequestHandler)(int request, double value);
 
 // What the desktop is shown; each change is announced to it.
 struct MediaState {
     int playing;                      // 1 playing, 0 stopped
+    int paused;                       // not playing, and goes on from where it stands
+    double volume;                    // 0..1
     double rate;                      // playback speed, 1 = the file's own
     double minimumRate, maximumRate;
     int track;                        // counts the files loaded
@@ -173,3 +184,9 @@ int StartMediaControls(const char* name, const char* identity);
 void EndMediaControls(void);
 void SetMediaRequestHandler(MediaRequestHandler handler);  // null: none
 int PublishMediaState(const MediaState* state);             // -1 when not started
+// The position the desktop reads, microseconds, asked each time it reads it
+// (never announced); null: 0.
+void SetMediaPositionQuery(int64_t (*query)(void));
+// Tells the desktop that the position jumped (a seek or a loop's return;
+// not a new file). -1 when not started.
+int AnnounceMediaSeek(int64_t microseconds);

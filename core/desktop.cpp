@@ -16,7 +16,9 @@
 
 static_assert((int)MEDIA_PLAY == (int)MEDIA_REQUEST_PLAY && (int)MEDIA_PAUSE == (int)MEDIA_REQUEST_PAUSE &&
                   (int)MEDIA_PLAY_PAUSE == (int)MEDIA_REQUEST_PLAY_PAUSE && (int)MEDIA_STOP == (int)MEDIA_REQUEST_STOP &&
-                  (int)MEDIA_SET_RATE == (int)MEDIA_REQUEST_SET_RATE,
+                  (int)MEDIA_SET_RATE == (int)MEDIA_REQUEST_SET_RATE && (int)MEDIA_SEEK == (int)MEDIA_REQUEST_SEEK &&
+                  (int)MEDIA_SET_POSITION == (int)MEDIA_REQUEST_SET_POSITION &&
+                  (int)MEDIA_SET_VOLUME == (int)MEDIA_REQUEST_SET_VOLUME,
               "the program's media requests are the platform's");
 
 namespace {
@@ -43,7 +45,7 @@ void PassRequest(const PlatformMediaRequest& request) {
             PLATFORM.window->RaiseMainWindow();
             break;
         default:
-            if (DESKTOP.handler != nullptr) DESKTOP.handler(request.kind, request.rate);
+            if (DESKTOP.handler != nullptr) DESKTOP.handler(request.kind, request.value);
             break;
     }
 }
@@ -101,6 +103,8 @@ int PublishMediaState(const MediaState* state) {
     if (!DESKTOP.mediaStarted || state == nullptr) return -1;
     static PlatformMediaState shown;  // a path's worth: kept off the stack of every frame
     shown.playing = state->playing != 0;
+    shown.paused = !shown.playing && state->paused != 0;
+    shown.volume = state->volume < 0 ? 0 : state->volume > 1 ? 1 : state->volume;
     shown.minimumRate = state->minimumRate;
     shown.maximumRate = state->maximumRate;
     // The desktop's controls trust the range: a rate outside it is never shown.
@@ -110,6 +114,16 @@ int PublishMediaState(const MediaState* state) {
     shown.lengthMicroseconds = state->lengthMicroseconds > 0 ? state->lengthMicroseconds : 0;
     snprintf(shown.path, sizeof shown.path, "%s", state->path != nullptr ? state->path : "");
     PLATFORM.media->PublishMediaState(&shown);
+    return 0;
+}
+
+void SetMediaPositionQuery(int64_t (*query)(void)) {
+    if (PLATFORM.media != nullptr) PLATFORM.media->SetPositionQuery(query);
+}
+
+int AnnounceMediaSeek(int64_t microseconds) {
+    if (!DESKTOP.mediaStarted) return -1;
+    PLATFORM.media->AnnounceSeek(microseconds > 0 ? microseconds : 0);
     return 0;
 }
 

@@ -42,24 +42,34 @@ enum {
 // DirectInput scan codes of the keys the library names.
 enum {
     DIK_ESCAPE = 0x01,
+    DIK_9 = 0x0A,
+    DIK_0 = 0x0B,
+    DIK_BACK = 0x0E,
     DIK_Q = 0x10,
     DIK_W = 0x11,
+    DIK_P = 0x19,
     DIK_RETURN = 0x1C,
     DIK_A = 0x1E,
     DIK_S = 0x1F,
     DIK_D = 0x20,
+    DIK_J = 0x24,
+    DIK_L = 0x26,
     DIK_Z = 0x2C,
     DIK_X = 0x2D,
     DIK_C = 0x2E,
+    DIK_B = 0x30,
     DIK_SPACE = 0x39,
     DIK_NUMPAD8 = 0x48,
     DIK_NUMPAD4 = 0x4B,
     DIK_NUMPAD6 = 0x4D,
     DIK_NUMPAD2 = 0x50,
+    DIK_HOME = 0xC7,
     DIK_UP = 0xC8,
+    DIK_PRIOR = 0xC9,   // Page Up
     DIK_LEFT = 0xCB,
     DIK_RIGHT = 0xCD,
     DIK_DOWN = 0xD0,
+    DIK_NEXT = 0xD1,    // Page Down
 };
 
 int InitInput(void);

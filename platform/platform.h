@@ -209,11 +209,16 @@ enum {
     MEDIA_REQUEST_SET_RATE,
     MEDIA_REQUEST_QUIT,
     MEDIA_REQUEST_RAISE,
+    MEDIA_REQUEST_SEEK,           // value: microseconds to move by (relative)
+    MEDIA_REQUEST_SET_POSITION,   // value: microseconds from the start, of the track shown
+    MEDIA_REQUEST_SET_VOLUME,     // value: 0..1
 };
 enum { MEDIA_PATH_SIZE = 4096 };  // bytes of a path and its terminator
 
 struct PlatformMediaState {
     int playing;                    // 1 playing, 0 stopped
+    int paused;                     // not playing, and goes on from where it stands
+    double volume;                  // 0..1
     double rate;                    // playback speed, 1 = the file's own
     double minimumRate, maximumRate;
     int track;                      // counts the files loaded; a new one is a new track
@@ -223,7 +228,7 @@ struct PlatformMediaState {
 
 struct PlatformMediaRequest {
     int kind;       // MEDIA_REQUEST_*
-    double rate;    // MEDIA_REQUEST_SET_RATE only
+    double value;   // rate, offset, position or volume, as the kind says
 };
 
 struct PlatformMediaOps {
@@ -237,6 +242,11 @@ struct PlatformMediaOps {
     void (*PublishMediaState)(const PlatformMediaState* state);
     // 1 with the oldest request not yet taken, 0 when none waits.
     int (*TakeMediaRequest)(PlatformMediaRequest* request);
+    // What the desktop reads as the position, asked whenever it reads it
+    // (microseconds); null for 0.
+    void (*SetPositionQuery)(int64_t (*query)(void));
+    // Tells the desktop the position jumped to microseconds.
+    void (*AnnounceSeek)(int64_t microseconds);
 };
 
 struct PlatformTables {

@@ -106,6 +106,23 @@ struct PlatformSoundOps {
     // written so: it then stays as created.
     int (*MapBuffer)(int buffer, void** data);
     int (*UnmapBuffer)(int buffer);                         // 0 or -1
+
+    // The buffer's volume as a gain, 0..1 (1 = as recorded). 0 or -1.
+    int (*SetVolume)(int buffer, float gain);
+    // The section a looping play repeats: frames startFrame up to endFrame
+    // (exclusive); 0, 0 is the whole buffer. A play outside the section runs
+    // into it and then repeats it. The position stays. 0, or -1 for a section
+    // that is empty or leaves the buffer.
+    int (*SetLoopSection)(int buffer, uint32_t startFrame, uint32_t endFrame);
+    // 1: the rate set by SetFrequency changes the speed only, the pitch stays
+    // the buffer's own (time-stretched as it plays); 0: speed and pitch
+    // together, as a tape (the mode a buffer is made in). Position, play
+    // state, rate, section and volume carry over. 0, or -1 when the device
+    // cannot (the mode stays as it was).
+    int (*SetKeepPitch)(int buffer, int keepPitch);
+    // In keep-pitch mode, the pitch moved by -12..12 semitones with the speed
+    // kept; kept for later otherwise. 0 or -1.
+    int (*SetPitchSemitones)(int buffer, int semitones);
 };
 
 extern const PlatformSoundOps OPENAL_SOUND_OPS;

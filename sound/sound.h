@@ -35,6 +35,35 @@ int64_t GetSoundHandleMicroseconds(int handle);
 // The highest playback frequency the device accepts, Hz; -1 without a device.
 int GetSoundDeviceMaxFrequency(void);
 
+// ---- Practice controls: position, pause, volume, pitch, loop section ----
+//
+// Positions are microseconds of the sound at its own rate, 0 up to
+// GetSoundHandleMicroseconds, whatever the frequency it plays at.
+
+// Where the sound plays (or would go on from); -1 for no sound.
+int64_t GetSoundHandlePosition(int handle);
+// Moves the position (clamped to the sound); a playing sound goes on from
+// there. 0 or -1.
+int SetSoundHandlePosition(int64_t microseconds, int handle);
+// Stops the sound where it is: the next PlaySoundHandle goes on from there
+// (StopSoundHandle rewinds). 0 or -1.
+int PauseSoundHandle(int handle);
+// The sound's own volume in percent, 0 to 100 (100 as recorded); heard as
+// loudness, the gain being (volume / 100) cubed. 0 or -1 (outside the range).
+int SetSoundHandleVolume(int volume, int handle);
+// 1: SetSoundHandleFrequency changes the speed only, the pitch stays the
+// sound's own (it is time-stretched as it plays); 0: speed and pitch together,
+// as a tape (the mode a sound starts in). The position, the play state, the
+// frequency and the loop section carry over. 0, or -1 when the device cannot.
+int SetSoundHandleKeepPitch(int keepPitch, int handle);
+// The pitch moved by -12..12 semitones with the speed kept; heard in the
+// keep-pitch mode only. 0 or -1.
+int SetSoundHandlePitchSemitones(int semitones, int handle);
+// The section PLAY_LOOP repeats, microseconds from start up to end; 0 and -1
+// for the whole sound. A play before the section runs into it. 0, or -1 for
+// a section that is empty or leaves the sound.
+int SetSoundHandleLoopSection(int64_t start, int64_t end, int handle);
+
 // A sound holding a sine tone of about frequency Hz (16-bit mono, 44100 Hz, a
 // quarter of full scale), milliseconds long and made of whole periods, so that
 // PLAY_LOOP sounds it without a seam. Handle, or -1 without a device.

@@ -23,6 +23,9 @@ struct SoundRecord {
     int buffers[MAX_SOUND_BUFFERS];  // device buffer ids, 0 = empty
     int bufferCount;                 // entries in use
     int64_t lengthMicroseconds;      // of one buffer at its own rate
+    uint32_t rate;                   // Hz, of the buffers' format
+    uint32_t blockAlign;             // bytes per frame
+    uint32_t frames;                 // of one buffer
 };
 
 struct SoundTable {
@@ -111,6 +114,9 @@ int CreateSoundBuffers(const WaveFormat* format, int byteCount, int count, int h
         record->buffers[i] = id;
     }
     record->bufferCount = count;
+    record->rate = format->samplesPerSecond;
+    record->blockAlign = format->blockAlign;
+    record->frames = format->blockAlign != 0 ? (uint32_t)byteCount / format->blockAlign : 0;
     if (format->averageBytesPerSecond != 0) {
         record->lengthMicroseconds = (int64_t)byteCount * 1000000 / format->averageBytesPerSecond;
     }
@@ -192,6 +198,117 @@ int DeleteSoundHandle(int handle) {
     SOUND_TABLE.slots[handle & 0xFFFF] = nullptr;
     SOUND_TABLE.registeredCount--;
     return 0;
+}
+
+// ---- Practice controls ----
+
+namespace {
+
+// A loaded record whose frames can be counted, or null.
+SoundRecord* FindPlayableSound(int handle) {
+    SoundRecord* record = FindSound(handle);
+    if (!record || record->bufferCount == 0 || record->rate == 0 || record->frames == 0) return nullptr;
+    return record;
+}
+
+// Microseconds to a frame of the record, clamped to 0..frames.
+uint32_t FrameAt(const SoundRecord* record, int64_t microseconds) {
+    if (microseconds <= 0) return 0;
+    int64_t frame = microseconds / 1000000 * record->rate + microseconds % 1000000 * record->rate / 1000000;
+    return frame >= record->frames ? record->frames : (uint32_t)frame;
+}
+
+}  // namespace
+
+int64_t GetSoundHandlePosition(int handle) {
+    SoundRecord* record = FindPlayableSound(handle);
+    if (!record) return -1;
+    // The buffer heard: the first one playing, else the first.
+    int buffer = record->buffers[0];
+    for (int i = 0; i < record->bufferCount; i++) {
+        if (IsBufferPlaying(record->buffers[i]) == 1) {
+            buffer = record->buffers[i];
+            break;
+        }
+    }
+    uint32_t bytes = 0;
+    if (PLATFORM.sound->GetPosition(buffer, &bytes) != 0) return -1;
+    return (int64_t)(bytes / record->blockAlign) * 1000000 / record->rate;
+}
+
+int SetSoundHandlePosition(int64_t microseconds, int handle) {
+    SoundRecord* record = FindPlayableSound(handle);
+    if (!record) return -1;
+    uint32_t frame = FrameAt(record, microseconds);
+    if (frame >= record->frames) frame = record->frames - 1;
+    int result = 0;
+    for (int i = 0; i < record->bufferCount; i++) {
+        if (PLATFORM.sound->SetPosition(record->buffers[i], frame * record->blockAlign) != 0) result = -1;
+    }
+    return result;
+}
+
+int PauseSoundHandle(int handle) {
+    SoundRecord* record = FindSound(handle);
+    if (!record) return -1;
+    for (int i = 0; i < record->bufferCount; i++) {
+        int playing = IsBufferPlaying(record->buffers[i]);
+        if (playing < 0) return -1;
+        if (playing) PLATFORM.sound->Stop(record->buffers[i]);
+    }
+    return 0;
+}
+
+int SetSoundHandleVolume(int volume, int handle) {
+    SoundRecord* record = FindSound(handle);
+    if (!record || volume < 0 || volume > 100) return -1;
+    // Equal steps of the percentage sound like equal steps of loudness.
+    double level = volume / 100.0;
+    float gain = (float)(level * level * level);
+    int result = 0;
+    for (int i = 0; i < record->bufferCount; i++) {
+        if (PLATFORM.sound->SetVolume(record->buffers[i], gain) != 0) result = -1;
+    }
+    return result;
+}
+
+int SetSoundHandleKeepPitch(int keepPitch, int handle) {
+    SoundRecord* record = FindPlayableSound(handle);
+    if (!record) return -1;
+    for (int i = 0; i < record->bufferCount; i++) {
+        if (PLATFORM.sound->SetKeepPitch(record->buffers[i], keepPitch != 0) != 0) {
+            // All or none: the buffers switched so far go back.
+            for (int j = 0; j < i; j++) PLATFORM.sound->SetKeepPitch(record->buffers[j], keepPitch == 0);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int SetSoundHandlePitchSemitones(int semitones, int handle) {
+    SoundRecord* record = FindSound(handle);
+    if (!record || semitones < -12 || semitones > 12) return -1;
+    int result = 0;
+    for (int i = 0; i < record->bufferCount; i++) {
+        if (PLATFORM.sound->SetPitchSemitones(record->buffers[i], semitones) != 0) result = -1;
+    }
+    return result;
+}
+
+int SetSoundHandleLoopSection(int64_t start, int64_t end, int handle) {
+    SoundRecord* record = FindPlayableSound(handle);
+    if (!record || start < 0 || (end != -1 && end <= start)) return -1;
+    uint32_t first = FrameAt(record, start);
+    uint32_t last = end == -1 ? record->frames : FrameAt(record, end);
+    if (end != -1 && end > record->lengthMicroseconds) return -1;
+    if (first >= last) return -1;
+    // The whole sound is the device's own loop.
+    if (first == 0 && last == record->frames) last = 0;
+    int result = 0;
+    for (int i = 0; i < record->bufferCount; i++) {
+        if (PLATFORM.sound->SetLoopSection(record->buffers[i], first, last) != 0) result = -1;
+    }
+    return result;
 }
 
 // ---- For the loader ----

@@ -299,8 +299,14 @@ int FakeTakeMediaRequest(PlatformMediaRequest* request) {
     return 1;
 }
 
+void FakeSetPositionQuery(int64_t (*query)(void)) { FAKE.mediaPositionQuery = query; }
+void FakeAnnounceSeek(int64_t microseconds) {
+    if (FAKE.mediaStarted) FAKE.mediaSeeks.push_back(microseconds);
+}
+
 const PlatformMediaOps FAKE_MEDIA_OPS = {
     FakeStartMedia, FakeEndMedia, FakeServeMedia, FakePublishMediaState, FakeTakeMediaRequest,
+    FakeSetPositionQuery, FakeAnnounceSeek,
 };
 
 }  // namespace

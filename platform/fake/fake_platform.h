@@ -90,6 +90,8 @@ struct FakePlatform {
     int mediaPublished;               // states shown
     PlatformMediaState mediaState;    // the last one shown
     std::vector<PlatformMediaRequest> mediaRequests;
+    int64_t (*mediaPositionQuery)(void);  // as set by the library
+    std::vector<int64_t> mediaSeeks;      // positions announced
 };
 
 extern FakePlatform FAKE;

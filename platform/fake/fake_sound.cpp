@@ -81,6 +81,7 @@ int FakeCreateBuffer(const WaveFormat* format, int bytes, uint32_t flags) {
     buffer->format = *format;
     buffer->flags = flags;
     buffer->bytes.assign(bytes, 0);
+    buffer->volume = 1.0f;
     return id;
 }
 int FakeGetStatus(int id, uint32_t* status) {
@@ -189,6 +190,42 @@ int FakeCanHoldBuffer(const WaveFormat*, uint32_t bytes) {
     return FAKE_SOUND.maxBufferBytes == 0 || bytes <= FAKE_SOUND.maxBufferBytes;
 }
 
+int FakeSetVolume(int id, float gain) {
+    Record("SetVolume");
+    FakeSoundBuffer* buffer = Live(id);
+    if (!buffer || !(gain >= 0.0f && gain <= 1.0f)) return -1;
+    buffer->volume = gain;
+    return 0;
+}
+
+// As the real device: a section inside the buffer, not empty.
+int FakeSetLoopSection(int id, uint32_t start, uint32_t end) {
+    Record("SetLoopSection");
+    FakeSoundBuffer* buffer = Live(id);
+    if (!buffer || buffer->mapped) return -1;
+    uint32_t frames = (uint32_t)(buffer->bytes.size() / buffer->format.blockAlign);
+    if (!(start == 0 && end == 0) && (start >= end || end > frames)) return -1;
+    buffer->loopStart = start;
+    buffer->loopEnd = end == frames && start == 0 ? 0 : end;
+    return 0;
+}
+
+int FakeSetKeepPitch(int id, int keepPitch) {
+    Record("SetKeepPitch");
+    FakeSoundBuffer* buffer = Live(id);
+    if (!buffer || (keepPitch && FAKE_SOUND.keepPitchFails)) return -1;
+    buffer->keepPitch = keepPitch != 0;
+    return 0;
+}
+
+int FakeSetPitchSemitones(int id, int semitones) {
+    Record("SetPitchSemitones");
+    FakeSoundBuffer* buffer = Live(id);
+    if (!buffer || semitones < -12 || semitones > 12) return -1;
+    buffer->semitones = semitones;
+    return 0;
+}
+
 }  // namespace
 
 const PlatformSoundOps FAKE_SOUND_OPS = {
@@ -198,7 +235,8 @@ const PlatformSoundOps FAKE_SOUND_OPS = {
     FakePlay, FakeStop, FakeSetPosition, FakeSetFrequency,
     FakeLock, FakeUnlock, FakeReleaseBuffer,
     nullptr,  // no Fill: buffers are written through Lock and Unlock
-    FakeCanHoldBuffer, FakeMapBuffer, FakeUnmapBuffer,
+    FakeCanHoldBuffer, FakeMapBuffer, FakeUnmapBuffer, FakeSetVolume,
+    FakeSetLoopSection, FakeSetKeepPitch, FakeSetPitchSemitones,
 };
 
 void InstallFakeSoundDevice(void) {
@@ -220,6 +258,7 @@ void InstallFakeSoundDevice(void) {
     FAKE_SOUND.createBufferFails = FAKE_SOUND.frequencyControlFails = FAKE_SOUND.createBufferFailAfter = 0;
     FAKE_SOUND.maxBufferBytes = 0;
     FAKE_SOUND.mapBufferFails = 0;
+    FAKE_SOUND.keepPitchFails = 0;
     for (int id = 1; id <= FAKE_SOUND.buffersCreated; id++) FAKE_SOUND.buffers[id] = FakeSoundBuffer{};
     FAKE_SOUND.buffersCreated = 0;
     PLATFORM.sound = &FAKE_SOUND_OPS;
@@ -243,10 +282,13 @@ void AdvanceFakeSound(uint32_t frames) {
         if (!buffer->used || !buffer->playing) continue;
         uint64_t size = buffer->bytes.size();
         uint64_t position = buffer->position + (uint64_t)frames * buffer->format.blockAlign;
-        if (position < size) {
+        uint64_t block = buffer->format.blockAlign;
+        uint64_t loopStart = buffer->looping ? buffer->loopStart * block : 0;
+        uint64_t loopEnd = buffer->looping && buffer->loopEnd != 0 ? buffer->loopEnd * block : size;
+        if (position < loopEnd) {
             buffer->position = (uint32_t)position;
         } else if (buffer->looping) {
-            buffer->position = (uint32_t)(position % size);
+            buffer->position = (uint32_t)(loopStart + (position - loopStart) % (loopEnd - loopStart));
         } else {
             buffer->playing = 0;
             buffer->position = 0;

@@ -28,6 +28,10 @@ struct FakeSoundBuffer {
     int locked;
     int mapped;                  // MapBuffer handed out the bytes, no UnmapBuffer yet
     int written;                 // locked or mapped at least once
+    float volume;                // gain, 1 when made
+    uint32_t loopStart, loopEnd; // frames; 0, 0 = the whole buffer
+    int keepPitch;
+    int semitones;
     // Set by the test: the operation fails on this buffer while nonzero.
     int statusFails, positionFails, playFails, stopFails, setPositionFails, lockFails;
 };
@@ -49,6 +53,7 @@ struct FakeSoundDevice {
     int createBufferFailAfter;       // > 0: refuse buffers after this many were made
     uint32_t maxBufferBytes;         // > 0: the largest buffer CanHoldBuffer accepts, bytes
     int mapBufferFails;              // MapBuffer refuses every buffer (a device without it)
+    int keepPitchFails;              // SetKeepPitch refuses (a device without a stretcher)
 
     int buffersCreated;              // ids handed out so far (ids are 1..buffersCreated)
     FakeSoundBuffer buffers[MAX_FAKE_SOUND_BUFFERS + 1];  // by id
@@ -63,5 +68,6 @@ int CountFakeSoundCalls(const char* name);
 // The fake buffer of a device id, or null.
 FakeSoundBuffer* GetFakeSoundBuffer(int id);
 // Plays every playing buffer on by the given number of frames at its own rate:
-// a looping one wraps, another stops at its end and stands at its start.
+// a looping one wraps (within its loop section), another stops at its end and
+// stands at its start.
 void AdvanceFakeSound(uint32_t frames);

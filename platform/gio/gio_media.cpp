@@ -50,8 +50,16 @@ const char INTROSPECTION[] =
     "  <method name='Stop'/>"
     "  <method name='Play'/>"
     "  <method name='Seek'><arg direction='in' name='Offset' type='x'/></method>"
+    "  <method name='SetPosition'>"
+    "   <arg direction='in' name='TrackId' type='o'/><arg direction='in' name='Position' type='x'/>"
+    "  </method>"
+    "  <signal name='Seeked'><arg name='Position' type='x'/></signal>"
     "  <property name='PlaybackStatus' type='s' access='read'/>"
     "  <property name='Rate' type='d' access='readwrite'/>"
+    "  <property name='Position' type='x' access='read'>"
+    "   <annotation name='org.freedesktop.DBus.Property.EmitsChangedSignal' value='false'/>"
+    "  </property>"
+    "  <property name='Volume' type='d' access='readwrite'/>"
     "  <property name='Metadata' type='a{sv}' access='read'/>"
     "  <property name='MinimumRate' type='d' access='read'/>"
     "  <property name='MaximumRate' type='d' access='read'/>"
@@ -72,13 +80,14 @@ struct GioMediaState {
     char name[64];                // the program's name on the bus and its desktop entry
     char identity[64];
     PlatformMediaState shown;     // what the desktop was last told
+    int64_t (*queryPosition)(void);  // the program's, asked on each read
     PlatformMediaRequest requests[MAX_MEDIA_REQUESTS];
     int firstRequest, requestCount;
 };
 
 GioMediaState G = {};
 
-void QueueRequest(int kind, double rate) {
+void QueueRequest(int kind, double value) {
     // A desktop that floods the program loses its oldest wishes, never memory.
     if (G.requestCount == MAX_MEDIA_REQUESTS) {
         G.firstRequest = (G.firstRequest + 1) % MAX_MEDIA_REQUESTS;
@@ -86,28 +95,34 @@ void QueueRequest(int kind, double rate) {
     }
     PlatformMediaRequest& r = G.requests[(G.firstRequest + G.requestCount) % MAX_MEDIA_REQUESTS];
     r.kind = kind;
-    r.rate = rate;
+    r.value = value;
     G.requestCount++;
 }
 
 // ---- Properties ----
 
+// The object path naming the track shown: one of the player's own, since
+// /org/mpris is the interface's.
+void MakeTrackId(const PlatformMediaState& s, char* track, int size) {
+    if (s.path[0] == '\0') {
+        snprintf(track, (size_t)size, "%s", NO_TRACK);
+        return;
+    }
+    int length = snprintf(track, (size_t)size, "/%s", G.name);
+    // An object path's elements hold letters, digits and '_' only.
+    for (int i = 1; i < length && i < size; i++) {
+        if (!g_ascii_isalnum(track[i])) track[i] = '_';
+    }
+    snprintf(track + strlen(track), (size_t)size - strlen(track), "/track/%d", s.track);
+}
+
 GVariant* MakeMetadata(const PlatformMediaState& s) {
     GVariantBuilder b;
     g_variant_builder_init(&b, G_VARIANT_TYPE("a{sv}"));
-    if (s.path[0] == '\0') {
-        g_variant_builder_add(&b, "{sv}", "mpris:trackid", g_variant_new_object_path(NO_TRACK));
-        return g_variant_builder_end(&b);
-    }
-    // A path of the player's own: /org/mpris is the interface's.
     char track[96];
-    int length = snprintf(track, sizeof track, "/%s", G.name);
-    // An object path's elements hold letters, digits and '_' only.
-    for (int i = 1; i < length && i < (int)sizeof track; i++) {
-        if (!g_ascii_isalnum(track[i])) track[i] = '_';
-    }
-    snprintf(track + strlen(track), sizeof track - strlen(track), "/track/%d", s.track);
+    MakeTrackId(s, track, sizeof track);
     g_variant_builder_add(&b, "{sv}", "mpris:trackid", g_variant_new_object_path(track));
+    if (s.path[0] == '\0') return g_variant_builder_end(&b);
     const char* slash = strrchr(s.path, '/');
     // The bus carries UTF-8 only: a name in another encoding is shown with replacements.
     char* title = g_utf8_make_valid(slash != nullptr ? slash + 1 : s.path, -1);
@@ -122,15 +137,22 @@ GVariant* MakeMetadata(const PlatformMediaState& s) {
 
 GVariant* GetPlayerProperty(const char* name) {
     const PlatformMediaState& s = G.shown;
-    if (strcmp(name, "PlaybackStatus") == 0) return g_variant_new_string(s.playing ? "Playing" : "Stopped");
+    if (strcmp(name, "PlaybackStatus") == 0) {
+        return g_variant_new_string(s.playing ? "Playing" : s.paused ? "Paused" : "Stopped");
+    }
+    // Read when asked: the position moves with every sample played.
+    if (strcmp(name, "Position") == 0) {
+        int64_t position = G.queryPosition != nullptr ? G.queryPosition() : 0;
+        return g_variant_new_int64(position > 0 ? position : 0);
+    }
+    if (strcmp(name, "Volume") == 0) return g_variant_new_double(s.volume);
     if (strcmp(name, "Rate") == 0) return g_variant_new_double(s.rate);
     if (strcmp(name, "MinimumRate") == 0) return g_variant_new_double(s.minimumRate);
     if (strcmp(name, "MaximumRate") == 0) return g_variant_new_double(s.maximumRate);
     if (strcmp(name, "Metadata") == 0) return MakeMetadata(s);
-    if (strcmp(name, "CanGoNext") == 0 || strcmp(name, "CanGoPrevious") == 0 || strcmp(name, "CanSeek") == 0) {
-        return g_variant_new_boolean(FALSE);
-    }
-    if (strcmp(name, "CanPlay") == 0 || strcmp(name, "CanPause") == 0 || strcmp(name, "CanControl") == 0) {
+    if (strcmp(name, "CanGoNext") == 0 || strcmp(name, "CanGoPrevious") == 0) return g_variant_new_boolean(FALSE);
+    if (strcmp(name, "CanPlay") == 0 || strcmp(name, "CanPause") == 0 || strcmp(name, "CanControl") == 0 ||
+        strcmp(name, "CanSeek") == 0) {
         return g_variant_new_boolean(TRUE);
     }
     return nullptr;
@@ -156,6 +178,16 @@ GVariant* OnGetProperty(GDBusConnection*, const char*, const char*, const char* 
 
 gboolean OnSetProperty(GDBusConnection*, const char*, const char*, const char* interface, const char* name,
                        GVariant* value, GError** error, void*) {
+    if (strcmp(interface, PLAYER_INTERFACE) == 0 && strcmp(name, "Volume") == 0) {
+        double volume = g_variant_get_double(value);
+        if (std::isnan(volume)) {
+            g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "Volume must be a number");
+            return FALSE;
+        }
+        // Below 0 is silence; the sound's own volume is the top.
+        QueueRequest(MEDIA_REQUEST_SET_VOLUME, volume < 0 ? 0 : volume > 1 ? 1 : volume);
+        return TRUE;
+    }
     if (strcmp(interface, PLAYER_INTERFACE) != 0 || strcmp(name, "Rate") != 0) {
         g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_PROPERTY_READ_ONLY, "%s is read-only", name);
         return FALSE;
@@ -176,8 +208,28 @@ gboolean OnSetProperty(GDBusConnection*, const char*, const char*, const char* i
 
 // ---- Methods ----
 
+// Seek moves by an offset, either way; SetPosition goes to a position of the
+// track shown, and a call naming another track (one that was replaced) or a
+// position outside the track does nothing.
+void Jump(const char* method, GVariant* parameters) {
+    if (strcmp(method, "Seek") == 0) {
+        gint64 offset = 0;
+        g_variant_get(parameters, "(x)", &offset);
+        QueueRequest(MEDIA_REQUEST_SEEK, (double)offset);
+        return;
+    }
+    const char* trackId = nullptr;
+    gint64 position = 0;
+    g_variant_get(parameters, "(&ox)", &trackId, &position);
+    char track[96];
+    MakeTrackId(G.shown, track, sizeof track);
+    if (G.shown.path[0] == '\0' || strcmp(trackId, track) != 0) return;
+    if (position < 0 || (G.shown.lengthMicroseconds > 0 && position > G.shown.lengthMicroseconds)) return;
+    QueueRequest(MEDIA_REQUEST_SET_POSITION, (double)position);
+}
+
 void OnMethodCall(GDBusConnection*, const char*, const char*, const char* interface, const char* method,
-                  GVariant*, GDBusMethodInvocation* invocation, void*) {
+                  GVariant* parameters, GDBusMethodInvocation* invocation, void*) {
     struct Entry {
         const char* interface;
         const char* method;
@@ -191,11 +243,16 @@ void OnMethodCall(GDBusConnection*, const char*, const char*, const char* interf
         {PLAYER_INTERFACE, "Stop", MEDIA_REQUEST_STOP},
         {PLAYER_INTERFACE, "Next", 0},
         {PLAYER_INTERFACE, "Previous", 0},
-        {PLAYER_INTERFACE, "Seek", 0},
+        {PLAYER_INTERFACE, "Seek", MEDIA_REQUEST_SEEK},
+        {PLAYER_INTERFACE, "SetPosition", MEDIA_REQUEST_SET_POSITION},
     };
     for (const Entry& e : table) {
         if (strcmp(e.interface, interface) != 0 || strcmp(e.method, method) != 0) continue;
-        if (e.kind != 0) QueueRequest(e.kind, 0);
+        if (e.kind == MEDIA_REQUEST_SEEK || e.kind == MEDIA_REQUEST_SET_POSITION) {
+            Jump(method, parameters);
+        } else if (e.kind != 0) {
+            QueueRequest(e.kind, 0);
+        }
         g_dbus_method_invocation_return_value(invocation, nullptr);
         return;
     }
@@ -275,6 +332,7 @@ int GioStartMedia(const char* name, const char* identity) {
     }
     g_main_context_pop_thread_default(G.context);
     G.shown = PlatformMediaState{};
+    G.shown.volume = 1;
     G.firstRequest = G.requestCount = 0;
     if (!ok) {
         GioEndMedia();
@@ -316,17 +374,19 @@ void AddChange(GVariantBuilder* changes, int* count, const char* name) {
 void GioPublishMediaState(const PlatformMediaState* state) {
     if (G.connection == nullptr) return;
     const PlatformMediaState& old = G.shown;
-    int status = old.playing != state->playing, rate = old.rate != state->rate;
+    int status = old.playing != state->playing || old.paused != state->paused, rate = old.rate != state->rate;
+    int volume = old.volume != state->volume;
     int minimum = old.minimumRate != state->minimumRate, maximum = old.maximumRate != state->maximumRate;
     int metadata = old.track != state->track || old.lengthMicroseconds != state->lengthMicroseconds ||
                    strcmp(old.path, state->path) != 0;
-    if (!status && !rate && !minimum && !maximum && !metadata) return;
+    if (!status && !rate && !volume && !minimum && !maximum && !metadata) return;
     G.shown = *state;
     GVariantBuilder changes;
     g_variant_builder_init(&changes, G_VARIANT_TYPE("a{sv}"));
     int count = 0;
     if (status) AddChange(&changes, &count, "PlaybackStatus");
     if (rate) AddChange(&changes, &count, "Rate");
+    if (volume) AddChange(&changes, &count, "Volume");
     if (minimum) AddChange(&changes, &count, "MinimumRate");
     if (maximum) AddChange(&changes, &count, "MaximumRate");
     if (metadata) AddChange(&changes, &count, "Metadata");
@@ -346,6 +406,15 @@ int GioTakeMediaRequest(PlatformMediaRequest* request) {
 
 }  // namespace
 
+void GioSetPositionQuery(int64_t (*query)(void)) { G.queryPosition = query; }
+
+void GioAnnounceSeek(int64_t microseconds) {
+    if (G.connection == nullptr) return;
+    g_dbus_connection_emit_signal(G.connection, nullptr, OBJECT_PATH, PLAYER_INTERFACE, "Seeked",
+                                  g_variant_new("(x)", (gint64)microseconds), nullptr);
+}
+
 const PlatformMediaOps GIO_MEDIA_OPS = {
     GioStartMedia, GioEndMedia, GioServeMedia, GioPublishMediaState, GioTakeMediaRequest,
+    GioSetPositionQuery, GioAnnounceSeek,
 };

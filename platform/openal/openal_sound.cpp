@@ -17,6 +17,11 @@
 // next Play. The staging block is then freed: a buffer is filled once, and a
 // later Lock is refused, since its earlier content cannot be read back.
 //
+// A buffer in keep-pitch mode is heard through a second source of its own,
+// which a thread feeds with the buffer's data time-stretched (see "Keep-pitch
+// playback" below). The data is read where the library keeps it: every
+// buffer's storage stays mapped for reading once it is filled.
+//
 // Tests and benchmarks can open a loopback device instead of the default one
 // and render its output into memory (see platform/sound_device.h).
 #define AL_ALEXT_PROTOTYPES
@@ -24,12 +29,17 @@
 #include <AL/alc.h>
 #include <AL/alext.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
+#include <thread>
 
 #include "platform/platform.h"
 #include "platform/sound_device.h"
+#include "platform/stretcher.h"
 
 namespace {
 
@@ -65,7 +75,9 @@ typedef void (*MapBufferStorage)(ALuint buffer, ALenum format, const ALvoid* dat
                                  ALuint flags);
 typedef void* (*MapBufferMemory)(ALuint buffer, ALsizei offset, ALsizei length, ALuint access);
 typedef void (*UnmapBufferMemory)(ALuint buffer);
-const ALuint MAP_WRITE_BIT = 0x2;
+const ALuint MAP_READ_BIT = 0x1, MAP_WRITE_BIT = 0x2, MAP_PERSISTENT_BIT = 0x4;
+
+struct OpenAlStream;
 
 struct OpenAlBuffer {
     int used;
@@ -85,6 +97,17 @@ struct OpenAlBuffer {
     float pitch;              // the source's AL_PITCH as last set (1 when made)
     int looping;              // the source's AL_LOOPING as last set
     int mapped;               // the AL buffer's storage is mapped for writing
+    float gain;               // volume, 0..1 (1 when made)
+    float makeUp;             // gain that makes a mono buffer as loud as stereo (1 for others)
+    uint32_t loopStart, loopEnd;  // frames of the section a loop repeats; 0, 0 = all
+    int semitones;            // pitch moved in keep-pitch mode
+    // The AL buffer's storage, mapped for reading once filled: what keep-pitch
+    // mode plays from. Its layout is the uploaded one.
+    const uint8_t* stored;
+    int storedChannels;
+    int storedSampleBytes;    // 1 (unsigned 8-bit), 2 (16-bit) or 4 (float)
+    ALenum streamFormat;      // the float format of those channels, 0 when none
+    OpenAlStream* stream;     // keep-pitch mode, else null
 };
 
 struct OpenAlSoundState {
@@ -506,6 +529,23 @@ uint8_t* ConvertFrames(const WaveFormat* format, const UploadLayout* layout, con
     return out;
 }
 
+// The storage mapped for reading, in the layout it was uploaded in.
+void KeepStorage(OpenAlBuffer* b, const UploadLayout* layout, void* memory) {
+    b->stored = (const uint8_t*)memory;
+    b->storedChannels = layout->channels;
+    b->storedSampleBytes = layout->sampleBytes;
+    b->streamFormat = !AL_SOUND.hasFloat ? 0
+                      : layout->channels == 1 ? AL_FORMAT_MONO_FLOAT32
+                      : layout->channels == 2 ? AL_FORMAT_STEREO_FLOAT32
+                                              : GetMultiChannelFormat(&b->format, 32);
+}
+
+// Storage is mapped until it is replaced or deleted.
+void ForgetStorage(OpenAlBuffer* b) {
+    if (b->stored && AL_SOUND.unmapBuffer) AL_SOUND.unmapBuffer(b->buffer);
+    b->stored = nullptr;
+}
+
 // Puts the staging block (or silence) into the AL buffer and attaches it to
 // the source, keeping where the source stood.
 int Upload(OpenAlBuffer* b, const uint8_t* data) {
@@ -540,17 +580,25 @@ int Upload(OpenAlBuffer* b, const uint8_t* data) {
     }
     alSourcei(b->source, AL_BUFFER, 0);
     alGetError();
-    if (layout.asIs) {
-        alBufferData(b->buffer, layout.format, data, (ALsizei)((size_t)frames * b->format.blockAlign),
-                     b->format.samplesPerSecond);
+    ForgetStorage(b);
+    const void* upload = layout.asIs ? (const void*)data : (const void*)converted;
+    ALsizei uploadBytes = layout.asIs ? (ALsizei)((size_t)frames * b->format.blockAlign) : (ALsizei)convertedBytes;
+    if (AL_SOUND.storeBuffer) {
+        // Readable storage: keep-pitch playback reads the data from there.
+        AL_SOUND.storeBuffer(b->buffer, layout.format, upload, uploadBytes, (ALsizei)b->format.samplesPerSecond,
+                             MAP_READ_BIT | MAP_PERSISTENT_BIT);
     } else {
-        alBufferData(b->buffer, layout.format, converted, (ALsizei)convertedBytes, b->format.samplesPerSecond);
+        alBufferData(b->buffer, layout.format, upload, uploadBytes, b->format.samplesPerSecond);
     }
     free(converted);
     free(silence);
     if (alGetError() != AL_NO_ERROR) {
         b->attached = 0;
         return -1;
+    }
+    if (AL_SOUND.storeBuffer) {
+        void* memory = AL_SOUND.mapBuffer(b->buffer, 0, uploadBytes, MAP_READ_BIT | MAP_PERSISTENT_BIT);
+        if (alGetError() == AL_NO_ERROR) KeepStorage(b, &layout, memory);
     }
     alSourcei(b->source, AL_BUFFER, (ALint)b->buffer);
     b->attached = 1;
@@ -590,6 +638,24 @@ int AlCanHoldBuffer(const WaveFormat* format, uint32_t bytes) {
     return layout.format != 0 && GetUploadBytes(format, &layout, bytes) <= INT32_MAX;
 }
 
+// A source set up to play a buffer of the given channels as it is: no
+// distance, no direction, no virtual speakers, at the buffer's volume.
+void SetUpSource(ALuint source, const OpenAlBuffer* b, int channels, int resampler) {
+    alSourcei(source, AL_SOURCE_RELATIVE, AL_TRUE);
+    alSource3f(source, AL_POSITION, 0.0f, 0.0f, 0.0f);
+    alSourcef(source, AL_ROLLOFF_FACTOR, 0.0f);
+    // Two channels go straight to the front pair; surround layouts are
+    // spread over the output's speakers, so that no channel is dropped.
+    int monoOutput = AL_SOUND.loopback && AL_SOUND.loopbackChannels == 1;
+    if (AL_SOUND.hasDirectChannels && !monoOutput && channels == 2) alSourcei(source, AL_DIRECT_CHANNELS_SOFT, AL_TRUE);
+    // The source's gain is clamped to its maximum gain (1 by default).
+    if (b->makeUp != 1.0f) alSourcef(source, AL_MAX_GAIN, b->makeUp);
+    alSourcef(source, AL_GAIN, b->gain * b->makeUp);
+    if (resampler >= 0 && resampler < AL_SOUND.resamplerCount) alSourcei(source, AL_SOURCE_RESAMPLER_SOFT, resampler);
+}
+
+void EndStream(OpenAlBuffer* b);
+
 int AlCreateBuffer(const WaveFormat* format, int bytes, uint32_t flags) {
     if (!AL_SOUND.context || (flags & DSBCAPS_PRIMARYBUFFER)) return -1;
     int sampleBytes = SampleBytes(format);
@@ -614,23 +680,11 @@ int AlCreateBuffer(const WaveFormat* format, int bytes, uint32_t flags) {
         alDeleteBuffers(1, &b->buffer);
         return -1;
     }
-    // Heard as it is: no distance, no direction, no virtual speakers.
-    alSourcei(b->source, AL_SOURCE_RELATIVE, AL_TRUE);
-    alSource3f(b->source, AL_POSITION, 0.0f, 0.0f, 0.0f);
-    alSourcef(b->source, AL_ROLLOFF_FACTOR, 0.0f);
-    // Two channels go straight to the front pair; surround layouts are
-    // spread over the output's speakers, so that no channel is dropped.
     int monoOutput = AL_SOUND.loopback && AL_SOUND.loopbackChannels == 1;
-    if (AL_SOUND.hasDirectChannels && !monoOutput && layout.channels == 2) {
-        alSourcei(b->source, AL_DIRECT_CHANNELS_SOFT, AL_TRUE);
-    }
-    if (layout.channels == 1 && !monoOutput) {
-        // The source's gain is clamped to its maximum gain (1 by default).
-        alSourcef(b->source, AL_MAX_GAIN, 1.0f / MONO_CENTRE_LEVEL);
-        alSourcef(b->source, AL_GAIN, 1.0f / MONO_CENTRE_LEVEL);
-    }
+    b->gain = 1.0f;
+    b->makeUp = layout.channels == 1 && !monoOutput ? 1.0f / MONO_CENTRE_LEVEL : 1.0f;
     int resampler = AL_SOUND.resamplerOverride > 0 ? AL_SOUND.resamplerOverride - 1 : AL_SOUND.chosenResampler;
-    if (resampler >= 0 && resampler < AL_SOUND.resamplerCount) alSourcei(b->source, AL_SOURCE_RESAMPLER_SOFT, resampler);
+    SetUpSource(b->source, b, layout.channels, resampler);
     b->maxStep = GetMaxStep(resampler);
     alGetError();
     b->used = 1;
@@ -641,9 +695,429 @@ int AlCreateBuffer(const WaveFormat* format, int bytes, uint32_t flags) {
     return id;
 }
 
+// ---- Keep-pitch playback ----
+//
+// The buffer's static source stands paused while a stream source of its own
+// plays: a thread reads the stored data from the position on, converts it to
+// float, has the stretcher play it at the rate's speed and the buffer's own
+// pitch, and queues the result in a few short blocks, so that a change of
+// speed is heard within a block or two. It checks the queue every few
+// milliseconds, and at once when told of a change; nothing the caller does
+// waits for it longer than the stretching of one block. What the thread and
+// the caller share is under the stream's lock; the stretcher is the thread's.
+
+enum {
+    STREAM_BLOCKS = 3,            // queued at once
+    STREAM_BLOCK_FRAMES = 1024,   // output frames of a block
+    STREAM_FEED_FRAMES = 512,     // input frames the stretcher is given at a time
+    STREAM_HISTORY = 256,         // feeds remembered, to tell positions
+    STREAM_WAKE_MS = 8,
+};
+constexpr double MIN_TEMPO = 0.05, MAX_TEMPO = 16.0;  // the stretcher's useful range
+
+// Frames from frame on, given when unwrapped frames had been given since the
+// last jump.
+struct StreamFeed {
+    double unwrapped;
+    uint32_t frame, frames;
+};
+
+// A queued block: its frames, and the input it was made from (unwrapped
+// position of its first frame, input frames per output frame).
+struct StreamBlock {
+    ALuint buffer;
+    int frames;
+    double start, tempo;
+};
+
+struct OpenAlStream {
+    std::mutex lock;
+    std::condition_variable wake;
+    std::thread thread;
+    ALuint source;
+    // Set before the thread starts, then only read.
+    const uint8_t* stored;
+    int channels, sampleBytes, rate;
+    uint32_t frames;
+    ALenum format;
+    // Under lock.
+    int quit;
+    int playing;                   // the caller wants it heard
+    int looping;
+    double tempo;                  // output speed over the buffer's own
+    int semitones;
+    int changed;                   // tempo or semitones not yet given to the stretcher
+    uint32_t loopStart, loopEnd;   // frames; 0, 0 = all
+    int seeking;                   // a jump the thread has not made yet
+    uint32_t seekFrame;
+    StreamBlock queued[STREAM_BLOCKS];  // in the source's queue, oldest first
+    int queuedCount;
+    ALuint spare[STREAM_BLOCKS];
+    int spareCount;
+    StreamFeed feeds[STREAM_HISTORY];
+    int feedCount, feedNext;
+    double fed;                    // input frames given since the last jump
+    double produced;               // unwrapped input position of the next output frame
+    uint32_t readFrame;            // the next input frame to give
+    int inputEnded;                // a play without looping gave its last frame
+    uint32_t restFrame;            // the position while nothing is queued
+    // The thread's own.
+    PlatformStretcher* stretcher;
+    float input[STREAM_FEED_FRAMES * 8];
+    float output[STREAM_BLOCK_FRAMES * 8];
+};
+
+// The section a play goes through: looping plays repeat the loop section.
+void GetStreamSpan(const OpenAlStream* s, uint32_t* start, uint32_t* end) {
+    int section = s->looping && s->loopEnd != 0;
+    *start = section ? s->loopStart : 0;
+    *end = section ? s->loopEnd : s->frames;
+}
+
+// The file frame behind an unwrapped input position.
+uint32_t MapStreamInput(const OpenAlStream* s, double unwrapped) {
+    if (s->feedCount == 0) return s->readFrame;
+    const StreamFeed* oldest = nullptr;
+    for (int k = 0; k < s->feedCount; k++) {
+        const StreamFeed* f = &s->feeds[(s->feedNext - 1 - k + STREAM_HISTORY) % STREAM_HISTORY];
+        oldest = f;
+        if (unwrapped < f->unwrapped) continue;
+        double into = unwrapped - f->unwrapped;
+        uint32_t frame = f->frame + (into < f->frames ? (uint32_t)into : f->frames);
+        uint32_t start, end;
+        GetStreamSpan(s, &start, &end);
+        return frame >= end ? start : frame;
+    }
+    return oldest->frame;
+}
+
+// Where the listener is, in frames of the buffer.
+uint32_t GetStreamPosition(const OpenAlStream* s) {
+    if (s->seeking) return s->seekFrame;
+    if (s->queuedCount == 0) return s->restFrame;
+    const StreamBlock* last = &s->queued[s->queuedCount - 1];
+    double unwrapped = last->start + last->frames * last->tempo;
+    ALint state = AL_INITIAL, offset = 0;
+    alGetSourcei(s->source, AL_SOURCE_STATE, &state);
+    // A source that ran dry stands at 0; it is past everything queued.
+    if (state != AL_STOPPED) {
+        alGetSourcei(s->source, AL_SAMPLE_OFFSET, &offset);
+        // The offset counts from the first block still queued, played or not.
+        for (int i = 0; i < s->queuedCount; i++) {
+            if (offset < s->queued[i].frames) {
+                unwrapped = s->queued[i].start + offset * s->queued[i].tempo;
+                break;
+            }
+            offset -= s->queued[i].frames;
+        }
+    }
+    return MapStreamInput(s, unwrapped);
+}
+
+// Gives the stretcher the next frames of the span (wrapping at a loop's end),
+// or tells it the input has ended.
+void FeedStream(OpenAlStream* s) {
+    uint32_t start, end;
+    GetStreamSpan(s, &start, &end);
+    if (s->readFrame >= end) {
+        if (!s->looping) {
+            FlushStretcher(s->stretcher);
+            s->inputEnded = 1;
+            return;
+        }
+        s->readFrame = start;
+    }
+    uint32_t count = end - s->readFrame < (uint32_t)STREAM_FEED_FRAMES ? end - s->readFrame : (uint32_t)STREAM_FEED_FRAMES;
+    int channels = s->channels;
+    const uint8_t* from = s->stored + (size_t)s->readFrame * channels * s->sampleBytes;
+    size_t samples = (size_t)count * channels;
+    if (s->sampleBytes == 4) {
+        memcpy(s->input, from, samples * 4);
+    } else if (s->sampleBytes == 2) {
+        for (size_t i = 0; i < samples; i++) s->input[i] = (int16_t)(from[2 * i] | from[2 * i + 1] << 8) / 32768.0f;
+    } else {
+        for (size_t i = 0; i < samples; i++) s->input[i] = ((int)from[i] - 128) / 128.0f;
+    }
+    s->feeds[s->feedNext] = StreamFeed{s->fed, s->readFrame, count};
+    s->feedNext = (s->feedNext + 1) % STREAM_HISTORY;
+    if (s->feedCount < STREAM_HISTORY) s->feedCount++;
+    PutStretcherFrames(s->stretcher, s->input, (int)count);
+    s->readFrame += count;
+    s->fed += count;
+}
+
+// One block of output into s->output; its frames (fewer only at the end of
+// a play without looping).
+int ProduceStreamBlock(OpenAlStream* s) {
+    int got = 0;
+    while (got < STREAM_BLOCK_FRAMES) {
+        int taken = TakeStretcherFrames(s->stretcher, s->output + (size_t)got * s->channels, STREAM_BLOCK_FRAMES - got);
+        if (taken > 0) {
+            got += taken;
+        } else if (s->inputEnded) {
+            break;
+        } else {
+            FeedStream(s);
+        }
+    }
+    return got;
+}
+
+// Starts again from frame: what was queued and what the stretcher holds go.
+void RestartStream(OpenAlStream* s, uint32_t frame) {
+    alSourceStop(s->source);
+    // A stopped source lets its whole queue go at once.
+    alSourcei(s->source, AL_BUFFER, 0);
+    for (int i = 0; i < s->queuedCount; i++) s->spare[s->spareCount++] = s->queued[i].buffer;
+    s->queuedCount = 0;
+    ClearStretcher(s->stretcher);
+    s->readFrame = s->restFrame = frame < s->frames ? frame : 0;
+    s->fed = s->produced = 0;
+    s->feedCount = s->feedNext = 0;
+    s->inputEnded = 0;
+}
+
+// One pass of the thread: takes back what was played, queues new blocks and
+// keeps the source playing while the caller wants it.
+void ServeStream(OpenAlStream* s) {
+    if (s->changed) {
+        SetStretcherTempo(s->stretcher, s->tempo);
+        SetStretcherSemitones(s->stretcher, s->semitones);
+        s->changed = 0;
+    }
+    if (s->seeking) {
+        RestartStream(s, s->seekFrame);
+        s->seeking = 0;
+    }
+    ALint processed = 0;
+    alGetSourcei(s->source, AL_BUFFERS_PROCESSED, &processed);
+    for (; processed > 0 && s->queuedCount > 0; processed--) {
+        ALuint buffer = 0;
+        alSourceUnqueueBuffers(s->source, 1, &buffer);
+        const StreamBlock* done = &s->queued[0];
+        s->restFrame = MapStreamInput(s, done->start + done->frames * done->tempo);
+        memmove(&s->queued[0], &s->queued[1], sizeof(StreamBlock) * (size_t)(s->queuedCount - 1));
+        s->queuedCount--;
+        s->spare[s->spareCount++] = buffer;
+    }
+    while (s->spareCount > 0 && !(s->inputEnded && s->queuedCount > 0)) {
+        double tempo = s->tempo;
+        double start = s->produced;
+        int frames = ProduceStreamBlock(s);
+        if (frames == 0) break;
+        s->produced += frames * tempo;
+        ALuint buffer = s->spare[--s->spareCount];
+        alBufferData(buffer, s->format, s->output, (ALsizei)((size_t)frames * s->channels * sizeof(float)), s->rate);
+        alSourceQueueBuffers(s->source, 1, &buffer);
+        s->queued[s->queuedCount++] = StreamBlock{buffer, frames, start, tempo};
+    }
+    ALint state = AL_INITIAL;
+    alGetSourcei(s->source, AL_SOURCE_STATE, &state);
+    if (s->playing && state != AL_PLAYING) {
+        if (s->queuedCount > 0) {
+            // The first start, a resume, or a queue that ran dry.
+            alSourcePlay(s->source);
+        } else if (s->inputEnded) {
+            // A play without looping has ended: it stands at the start again.
+            s->playing = 0;
+            RestartStream(s, 0);
+        }
+    }
+}
+
+void RunStream(OpenAlStream* s) {
+    std::unique_lock<std::mutex> hold(s->lock);
+    while (!s->quit) {
+        ServeStream(s);
+        s->wake.wait_for(hold, std::chrono::milliseconds(STREAM_WAKE_MS));
+    }
+}
+
+// Tempo as the stretcher takes it.
+double ClampTempo(double tempo) { return tempo < MIN_TEMPO ? MIN_TEMPO : tempo > MAX_TEMPO ? MAX_TEMPO : tempo; }
+
+// Where the static source stands, in frames.
+uint32_t GetStaticFrame(const OpenAlBuffer* b) {
+    ALint state = AL_INITIAL;
+    alGetSourcei(b->source, AL_SOURCE_STATE, &state);
+    if (state != AL_PLAYING && state != AL_PAUSED) return b->pendingFrame;
+    ALint frame = 0;
+    alGetSourcei(b->source, AL_SAMPLE_OFFSET, &frame);
+    return (uint32_t)frame;
+}
+
+int StartStream(OpenAlBuffer* b) {
+    if (!b->stored || !b->streamFormat || !b->filled || b->storedChannels > 8) return -1;
+    OpenAlStream* s = new (std::nothrow) OpenAlStream();
+    if (!s) return -1;
+    s->stored = b->stored;
+    s->channels = b->storedChannels;
+    s->sampleBytes = b->storedSampleBytes;
+    s->rate = (int)b->format.samplesPerSecond;
+    s->frames = b->bytes / b->format.blockAlign;
+    s->format = b->streamFormat;
+    s->stretcher = CreateStretcher(s->rate, s->channels);
+    alGetError();
+    alGenSources(1, &s->source);
+    if (!s->stretcher || alGetError() != AL_NO_ERROR) {
+        if (s->stretcher) DestroyStretcher(s->stretcher);
+        delete s;
+        return -1;
+    }
+    alGenBuffers(STREAM_BLOCKS, s->spare);
+    if (alGetError() != AL_NO_ERROR) {
+        alDeleteSources(1, &s->source);
+        DestroyStretcher(s->stretcher);
+        delete s;
+        return -1;
+    }
+    s->spareCount = STREAM_BLOCKS;
+    int resampler = AL_SOUND.resamplerOverride > 0 ? AL_SOUND.resamplerOverride - 1 : AL_SOUND.chosenResampler;
+    SetUpSource(s->source, b, s->channels, resampler);
+    // The static source gives way where it stood.
+    ALint state = AL_INITIAL;
+    alGetSourcei(b->source, AL_SOURCE_STATE, &state);
+    uint32_t frame = GetStaticFrame(b);
+    if (state == AL_PLAYING) alSourcePause(b->source);
+    s->playing = state == AL_PLAYING;
+    s->looping = b->looping;
+    s->tempo = ClampTempo(b->pitch);
+    s->semitones = b->semitones;
+    s->changed = 1;
+    s->loopStart = b->loopStart;
+    s->loopEnd = b->loopEnd;
+    s->readFrame = s->restFrame = frame < s->frames ? frame : 0;
+    try {
+        s->thread = std::thread(RunStream, s);
+    } catch (...) {
+        alDeleteSources(1, &s->source);
+        alDeleteBuffers(STREAM_BLOCKS, s->spare);
+        DestroyStretcher(s->stretcher);
+        delete s;
+        if (state == AL_PLAYING) alSourcePlay(b->source);
+        return -1;
+    }
+    b->stream = s;
+    return 0;
+}
+
+// Back to the static source, where the stream stood, playing if it played.
+void EndStream(OpenAlBuffer* b) {
+    OpenAlStream* s = b->stream;
+    if (!s) return;
+    uint32_t frame;
+    int playing;
+    {
+        std::lock_guard<std::mutex> hold(s->lock);
+        frame = GetStreamPosition(s);
+        playing = s->playing;
+        s->quit = 1;
+        s->wake.notify_one();
+    }
+    s->thread.join();
+    alSourceStop(s->source);
+    alSourcei(s->source, AL_BUFFER, 0);
+    alDeleteSources(1, &s->source);
+    for (int i = 0; i < s->queuedCount; i++) s->spare[s->spareCount++] = s->queued[i].buffer;
+    alDeleteBuffers(s->spareCount, s->spare);
+    DestroyStretcher(s->stretcher);
+    delete s;
+    b->stream = nullptr;
+    alGetError();
+    ALint state = AL_INITIAL;
+    alGetSourcei(b->source, AL_SOURCE_STATE, &state);
+    if (state == AL_PLAYING || state == AL_PAUSED) {
+        alSourcei(b->source, AL_SAMPLE_OFFSET, (ALint)frame);
+    } else {
+        b->pendingFrame = frame;
+    }
+    if (playing) {
+        alSourcei(b->source, AL_LOOPING, b->looping ? AL_TRUE : AL_FALSE);
+        if (state != AL_PLAYING && state != AL_PAUSED) alSourcei(b->source, AL_SAMPLE_OFFSET, (ALint)frame);
+        alSourcePlay(b->source);
+        b->pendingFrame = 0;
+    } else if (state == AL_PLAYING) {
+        alSourcePause(b->source);
+    }
+    alGetError();
+}
+
+int AlSetVolume(int id, float gain) {
+    OpenAlBuffer* b = Live(id);
+    if (!b || !(gain >= 0.0f && gain <= 1.0f)) return -1;
+    b->gain = gain;
+    alGetError();
+    alSourcef(b->source, AL_GAIN, gain * b->makeUp);
+    if (b->stream) alSourcef(b->stream->source, AL_GAIN, gain * b->makeUp);
+    return alGetError() == AL_NO_ERROR ? 0 : -1;
+}
+
+// Loop points may be set only on a buffer no source holds: the static
+// source lets it go for a moment and goes on from the same frame.
+int AlSetLoopSection(int id, uint32_t start, uint32_t end) {
+    OpenAlBuffer* b = Live(id);
+    if (!b || b->mapped) return -1;
+    uint32_t frames = b->bytes / b->format.blockAlign;
+    if (!(start == 0 && end == 0) && (start >= end || end > frames)) return -1;
+    if (start == 0 && end == frames) end = 0;
+    b->loopStart = start;
+    b->loopEnd = end;
+    if (b->stream) {
+        std::lock_guard<std::mutex> hold(b->stream->lock);
+        b->stream->loopStart = start;
+        b->stream->loopEnd = end;
+    }
+    if (!b->attached || !alIsExtensionPresent("AL_SOFT_loop_points")) return b->attached ? -1 : 0;
+    ALint state = AL_INITIAL;
+    alGetSourcei(b->source, AL_SOURCE_STATE, &state);
+    uint32_t frame = GetStaticFrame(b);
+    alGetError();
+    alSourceStop(b->source);
+    alSourcei(b->source, AL_BUFFER, 0);
+    ALint points[2] = {(ALint)start, (ALint)(end != 0 ? end : frames)};
+    alBufferiv(b->buffer, AL_LOOP_POINTS_SOFT, points);
+    int result = alGetError() == AL_NO_ERROR ? 0 : -1;
+    alSourcei(b->source, AL_BUFFER, (ALint)b->buffer);
+    if (state == AL_PLAYING) {
+        alSourcei(b->source, AL_SAMPLE_OFFSET, (ALint)frame);
+        alSourcePlay(b->source);
+    } else if (state == AL_PAUSED) {
+        // Stopped now: the next play starts where it was paused.
+        b->pendingFrame = frame;
+    }
+    if (alGetError() != AL_NO_ERROR) result = -1;
+    return result;
+}
+
+int AlSetKeepPitch(int id, int keepPitch) {
+    OpenAlBuffer* b = Live(id);
+    if (!b) return -1;
+    if (keepPitch) return b->stream ? 0 : StartStream(b);
+    EndStream(b);
+    return 0;
+}
+
+int AlSetPitchSemitones(int id, int semitones) {
+    OpenAlBuffer* b = Live(id);
+    if (!b || semitones < -12 || semitones > 12) return -1;
+    b->semitones = semitones;
+    if (b->stream) {
+        std::lock_guard<std::mutex> hold(b->stream->lock);
+        b->stream->semitones = semitones;
+        b->stream->changed = 1;
+        b->stream->wake.notify_one();
+    }
+    return 0;
+}
+
 int AlGetStatus(int id, uint32_t* status) {
     OpenAlBuffer* b = Live(id);
     if (!b) return -1;
+    if (b->stream) {
+        std::lock_guard<std::mutex> hold(b->stream->lock);
+        *status = b->stream->playing ? DSBSTATUS_PLAYING | (b->stream->looping ? DSBSTATUS_LOOPING : 0) : 0;
+        return 0;
+    }
     ALint state = AL_INITIAL;
     alGetSourcei(b->source, AL_SOURCE_STATE, &state);
     *status = state == AL_PLAYING ? DSBSTATUS_PLAYING | (b->looping ? DSBSTATUS_LOOPING : 0) : 0;
@@ -653,6 +1127,11 @@ int AlGetStatus(int id, uint32_t* status) {
 int AlGetPosition(int id, uint32_t* position) {
     OpenAlBuffer* b = Live(id);
     if (!b) return -1;
+    if (b->stream) {
+        std::lock_guard<std::mutex> hold(b->stream->lock);
+        *position = GetStreamPosition(b->stream) * b->format.blockAlign;
+        return 0;
+    }
     ALint state = AL_INITIAL;
     alGetSourcei(b->source, AL_SOURCE_STATE, &state);
     if (state == AL_PLAYING || state == AL_PAUSED) {
@@ -673,6 +1152,13 @@ int AlPlay(int id, uint32_t flags) {
     alGetError();
     alSourcei(b->source, AL_LOOPING, (flags & DSBPLAY_LOOPING) ? AL_TRUE : AL_FALSE);
     b->looping = (flags & DSBPLAY_LOOPING) != 0;
+    if (b->stream) {
+        std::lock_guard<std::mutex> hold(b->stream->lock);
+        b->stream->looping = b->looping;
+        b->stream->playing = 1;
+        b->stream->wake.notify_one();
+        return 0;
+    }
     ALint state = AL_INITIAL;
     alGetSourcei(b->source, AL_SOURCE_STATE, &state);
     if (state == AL_PLAYING) return alGetError() == AL_NO_ERROR ? 0 : -1;
@@ -688,6 +1174,12 @@ int AlPlay(int id, uint32_t flags) {
 int AlStop(int id) {
     OpenAlBuffer* b = Live(id);
     if (!b) return -1;
+    if (b->stream) {
+        std::lock_guard<std::mutex> hold(b->stream->lock);
+        b->stream->playing = 0;
+        alSourcePause(b->stream->source);
+        return 0;
+    }
     ALint state = AL_INITIAL;
     alGetSourcei(b->source, AL_SOURCE_STATE, &state);
     if (state == AL_PLAYING) alSourcePause(b->source);
@@ -699,6 +1191,13 @@ int AlSetPosition(int id, uint32_t bytes) {
     if (!b || bytes > b->bytes) return -1;
     uint32_t frame = bytes / b->format.blockAlign;
     if (frame >= b->bytes / b->format.blockAlign) frame = 0;
+    if (b->stream) {
+        std::lock_guard<std::mutex> hold(b->stream->lock);
+        b->stream->seeking = 1;
+        b->stream->seekFrame = frame;
+        b->stream->wake.notify_one();
+        return 0;
+    }
     ALint state = AL_INITIAL;
     alGetSourcei(b->source, AL_SOURCE_STATE, &state);
     if (state == AL_PLAYING || state == AL_PAUSED) {
@@ -730,6 +1229,13 @@ int AlSetFrequency(int id, uint32_t hz) {
     alSourcef(b->source, AL_PITCH, pitch);
     if (alGetError() != AL_NO_ERROR) return -1;
     b->pitch = pitch;
+    // Kept by the static source for a return to the tape mode.
+    if (b->stream) {
+        std::lock_guard<std::mutex> hold(b->stream->lock);
+        b->stream->tempo = ClampTempo(pitch);
+        b->stream->changed = 1;
+        b->stream->wake.notify_one();
+    }
     return 0;
 }
 
@@ -797,23 +1303,25 @@ int AlMapBuffer(int id, void** data) {
     ALsizei bytes = (ALsizei)(b->bytes - b->bytes % b->format.blockAlign);
     alGetError();
     // No data: the storage is made without a copy of anything.
-    AL_SOUND.storeBuffer(b->buffer, layout.format, nullptr, bytes, (ALsizei)b->format.samplesPerSecond, MAP_WRITE_BIT);
+    // The mapping lasts: once written, the same memory is read in keep-pitch mode.
+    const ALuint access = MAP_READ_BIT | MAP_WRITE_BIT | MAP_PERSISTENT_BIT;
+    AL_SOUND.storeBuffer(b->buffer, layout.format, nullptr, bytes, (ALsizei)b->format.samplesPerSecond, access);
     if (alGetError() != AL_NO_ERROR) return -1;
-    void* memory = AL_SOUND.mapBuffer(b->buffer, 0, bytes, MAP_WRITE_BIT);
+    void* memory = AL_SOUND.mapBuffer(b->buffer, 0, bytes, access);
     if (alGetError() != AL_NO_ERROR || !memory) return -1;
     b->mapped = 1;
+    KeepStorage(b, &layout, memory);
     *data = memory;
     return 0;
 }
 
-// A buffer that is mapped cannot be given to its source: it is attached here.
+// The writing ends and the buffer goes to its source; its mapping stays,
+// for reading (a persistent mapping may be attached).
 int AlUnmapBuffer(int id) {
     OpenAlBuffer* b = Live(id);
     if (!b || !b->mapped) return -1;
     alGetError();
-    AL_SOUND.unmapBuffer(b->buffer);
     b->mapped = 0;
-    if (alGetError() != AL_NO_ERROR) return -1;
     alSourcei(b->source, AL_BUFFER, (ALint)b->buffer);
     if (alGetError() != AL_NO_ERROR) return -1;
     b->attached = 1;
@@ -825,7 +1333,8 @@ int AlUnmapBuffer(int id) {
 void AlReleaseBuffer(int id) {
     OpenAlBuffer* b = Live(id);
     if (!b) return;
-    if (b->mapped) AL_SOUND.unmapBuffer(b->buffer);
+    EndStream(b);
+    if (b->mapped || b->stored) AL_SOUND.unmapBuffer(b->buffer);
     alSourceStop(b->source);
     alSourcei(b->source, AL_BUFFER, 0);
     alDeleteSources(1, &b->source);
@@ -843,7 +1352,8 @@ const PlatformSoundOps OPENAL_SOUND_OPS = {
     AlEnumerateDevices, AlCreateBuffer, AlGetStatus, AlGetPosition,
     AlPlay, AlStop, AlSetPosition, AlSetFrequency,
     AlLock, AlUnlock, AlReleaseBuffer, AlFill,
-    AlCanHoldBuffer, AlMapBuffer, AlUnmapBuffer,
+    AlCanHoldBuffer, AlMapBuffer, AlUnmapBuffer, AlSetVolume,
+    AlSetLoopSection, AlSetKeepPitch, AlSetPitchSemitones,
 };
 
 // ---- Loopback and resamplers (tests and benchmarks) ----
