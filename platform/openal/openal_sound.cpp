@@ -865,8 +865,9 @@ int ProduceStreamBlock(OpenAlStream* s) {
 
 // Starts again from frame: what was queued and what the stretcher holds go.
 void RestartStream(OpenAlStream* s, uint32_t frame) {
-    alSourceStop(s->source);
-    // A stopped source lets its whole queue go at once.
+    // Rewound, the source lets its whole queue go at once, and counts no
+    // block of the next queue as played before it plays.
+    alSourceRewind(s->source);
     alSourcei(s->source, AL_BUFFER, 0);
     for (int i = 0; i < s->queuedCount; i++) s->spare[s->spareCount++] = s->queued[i].buffer;
     s->queuedCount = 0;
@@ -889,8 +890,13 @@ void ServeStream(OpenAlStream* s) {
         RestartStream(s, s->seekFrame);
         s->seeking = 0;
     }
-    ALint processed = 0;
-    alGetSourcei(s->source, AL_BUFFERS_PROCESSED, &processed);
+    ALint state = AL_INITIAL, processed = 0;
+    alGetSourcei(s->source, AL_SOURCE_STATE, &state);
+    // A stopped source counts its whole queue as played: it has, only when
+    // it ran dry while it was to play.
+    if (state == AL_PLAYING || state == AL_PAUSED || (state == AL_STOPPED && s->playing)) {
+        alGetSourcei(s->source, AL_BUFFERS_PROCESSED, &processed);
+    }
     for (; processed > 0 && s->queuedCount > 0; processed--) {
         ALuint buffer = 0;
         alSourceUnqueueBuffers(s->source, 1, &buffer);
@@ -911,7 +917,6 @@ void ServeStream(OpenAlStream* s) {
         alSourceQueueBuffers(s->source, 1, &buffer);
         s->queued[s->queuedCount++] = StreamBlock{buffer, frames, start, tempo};
     }
-    ALint state = AL_INITIAL;
     alGetSourcei(s->source, AL_SOURCE_STATE, &state);
     if (s->playing && state != AL_PLAYING) {
         if (s->queuedCount > 0) {
@@ -1071,6 +1076,9 @@ int AlSetLoopSection(int id, uint32_t start, uint32_t end) {
     ALint state = AL_INITIAL;
     alGetSourcei(b->source, AL_SOURCE_STATE, &state);
     uint32_t frame = GetStaticFrame(b);
+    // The mixer wraps only on reaching the end: a play already past it
+    // would run on to the buffer's end. It goes on from the section's start.
+    if (end != 0 && frame >= end) frame = start;
     alGetError();
     alSourceStop(b->source);
     alSourcei(b->source, AL_BUFFER, 0);

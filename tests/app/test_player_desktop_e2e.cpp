@@ -144,7 +144,7 @@ TEST_F(PlayerDesktop, MediaControlsRateAndStatusAndFilesHandedOver) {
     std::string url = "'xesam:url': <'file://" + dir + "/tone.wav'>";
     for (const std::string& expected :
          {std::string("'Rate': <1.0>"), std::string("'MinimumRate': <0.0022675736961451"),
-          std::string("'CanGoNext': <false>"), std::string("'CanGoPrevious': <false>"), std::string("'CanSeek': <false>"),
+          std::string("'CanGoNext': <false>"), std::string("'CanGoPrevious': <false>"), std::string("'CanSeek': <true>"),
           std::string("'xesam:title': <'tone.wav'>"), url, std::string("'mpris:length': <int64 2000000>"),
           std::string("'mpris:trackid': <objectpath '/marovel/track/")}) {
         EXPECT_NE(all.find(expected), std::string::npos) << expected << " in " << all;
@@ -171,7 +171,7 @@ TEST_F(PlayerDesktop, MediaControlsRateAndStatusAndFilesHandedOver) {
     struct Step {
         const char* method;
         const char* status;
-    } steps[] = {{"Play", "Playing"}, {"Pause", "Stopped"}, {"PlayPause", "Playing"},
+    } steps[] = {{"Play", "Playing"}, {"Pause", "Paused"}, {"PlayPause", "Playing"},
                  {"Stop", "Stopped"}, {"PlayPause", "Playing"}};
     for (const Step& step : steps) {
         SCOPED_TRACE(step.method);
@@ -302,7 +302,7 @@ TEST_F(PlayerDesktop, RatesFollowTheInterfacesRules) {
 
     const std::string set = "-m org.freedesktop.DBus.Properties.Set org.mpris.MediaPlayer2.Player Rate ";
     EXPECT_EQ(Call(set + "'<0.0>'"), "()");
-    EXPECT_TRUE(WaitForProperty("PlaybackStatus", "(<'Stopped'>,)", 5)) << "a rate of 0 did not pause";
+    EXPECT_TRUE(WaitForProperty("PlaybackStatus", "(<'Paused'>,)", 5)) << "a rate of 0 did not pause";
     EXPECT_EQ(Get("Rate"), "(<1.0>,)") << "the rate itself stays";
     SleepSeconds(0.5);
     EXPECT_TRUE(Silent());
@@ -324,6 +324,126 @@ TEST_F(PlayerDesktop, RatesFollowTheInterfacesRules) {
     SleepSeconds(0.3);
     EXPECT_EQ(Get("Rate"), maximum);
     EXPECT_NEAR(Pitch(), top / 10, 3) << "the sound left the top";
+
+    EXPECT_EQ(Call("-m org.mpris.MediaPlayer2.Quit"), "()");
+    ASSERT_TRUE(player.WaitForExit(10));
+    EXPECT_EQ(player.exitCode, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Ten seconds, a tone a second: 300 Hz, 400 Hz, ... 1200 Hz, so that the
+// second played is heard in the pitch.
+void WriteLadder(const std::string& path) {
+    std::vector<int16_t> samples;
+    for (int second = 0; second < 10; second++) {
+        double hz = 300 + 100 * second;
+        for (int i = 0; i < 44100; i++) samples.push_back((int16_t)lrint(12000 * sin(2 * M_PI * hz * i / 44100)));
+    }
+    WriteWave(path, samples);
+}
+
+int64_t ReadInt64(const std::string& reply) {
+    size_t at = reply.find("int64 ");
+    return at == std::string::npos ? -1 : atoll(reply.c_str() + at + 6);
+}
+
+// Position, Seek, SetPosition, Seeked, a real Pause and Volume, with the
+// mistakes users meet elsewhere: a position stuck at 0, a relative seek taken
+// as absolute, a negative offset wrapping round, Seeked on a new track, a
+// stale track id obeyed.
+TEST_F(PlayerDesktop, PositionSeekPauseAndVolume) {
+    WriteLadder(dir + "/ladder.wav");
+    WriteLadder(dir + "/ladder two.wav");
+    PlayerProcess player;
+    StartPlaying(&player, "ladder.wav");
+    if (HasFatalFailure()) return;
+    StartMonitor();
+    ASSERT_TRUE(WaitForMonitored("is owned by", 10)) << "the monitor did not start";
+    const std::string position = "Position";
+
+    // The position moves with the sound.
+    int64_t first = ReadInt64(Get(position));
+    SleepSeconds(1.0);
+    int64_t later = ReadInt64(Get(position));
+    EXPECT_GT(first, 0) << Get(position);
+    EXPECT_NEAR((double)(later - first), 1e6, 0.25e6);
+    EXPECT_EQ(Monitored().find("'Position'"), std::string::npos) << "Position is read, never announced";
+
+    // Seek is relative: two seconds on from where it was, heard as the tone two rungs up.
+    const std::string seek = "-m org.mpris.MediaPlayer2.Player.Seek ";
+    Call(seek + "-- -10000000");
+    SleepSeconds(0.3);
+    int64_t start = ReadInt64(Get(position));
+    EXPECT_LT(start, 600000) << "a large negative offset goes to the start, not round";
+    EXPECT_TRUE(WaitForMonitored("Seeked (int64 0,)", 5));
+    EXPECT_EQ(Call(seek + "2000000"), "()");
+    int64_t moved = ReadInt64(Get(position));
+    EXPECT_NEAR((double)moved, (double)start + 2e6, 0.4e6);
+    SleepSeconds(0.2);
+    // The last 0.3 s heard lie in the second the position names, less 0.15.
+    EXPECT_NEAR(Pitch(), 300 + 100 * (int)((ReadInt64(Get(position)) - 150000) / 1000000), 3);
+    Call(seek + "9223372036854775807");
+    SleepSeconds(0.1);
+    EXPECT_GT(ReadInt64(Get(position)), 9000000) << "the largest offset stops at the end";
+
+    // SetPosition is absolute, for the track shown only.
+    std::string metadata = Get("Metadata");
+    size_t at = metadata.find("'/marovel/track/");
+    ASSERT_NE(at, std::string::npos) << metadata;
+    std::string track = metadata.substr(at + 1, metadata.find('\'', at + 1) - at - 1);
+    const std::string setPosition = "-m org.mpris.MediaPlayer2.Player.SetPosition ";
+    EXPECT_EQ(Call(setPosition + track + " 6500000"), "()");
+    SleepSeconds(0.3);
+    EXPECT_NEAR((double)ReadInt64(Get(position)), 6.8e6, 0.3e6);
+    EXPECT_NEAR(Pitch(), 900, 3);
+    Call(setPosition + "/marovel/track/999 1000000");
+    Call(setPosition + track + " 20000000");
+    Call(setPosition + track + " -- -5");
+    SleepSeconds(0.3);
+    EXPECT_GT(ReadInt64(Get(position)), 6500000) << "a stale track or a position outside it moved the sound";
+
+    // Pause keeps the place; Play goes on from it.
+    Call(setPosition + track + " 4100000");
+    EXPECT_EQ(Call("-m org.mpris.MediaPlayer2.Player.Pause"), "()");
+    EXPECT_TRUE(WaitForProperty("PlaybackStatus", "(<'Paused'>,)", 5));
+    int64_t paused = ReadInt64(Get(position));
+    SleepSeconds(0.6);
+    EXPECT_TRUE(Silent());
+    EXPECT_EQ(ReadInt64(Get(position)), paused);
+    EXPECT_EQ(Call("-m org.mpris.MediaPlayer2.Player.Play"), "()");
+    SleepSeconds(0.4);
+    EXPECT_NEAR((double)paused, 4.2e6, 0.15e6);
+    EXPECT_NEAR(Pitch(), 700, 3) << "the play did not go on from the pause";
+
+    // Volume: the sound's own level, cubed as loudness; the desktop is told.
+    double loud = Peak(recording.Last(0.3));
+    EXPECT_EQ(Call("-m org.freedesktop.DBus.Properties.Set org.mpris.MediaPlayer2.Player Volume '<0.5>'"), "()");
+    EXPECT_TRUE(WaitForProperty("Volume", "(<0.5>,)", 5));
+    EXPECT_TRUE(WaitForMonitored("'Volume': <0.5>", 5));
+    SleepSeconds(0.3);
+    EXPECT_NEAR(Peak(recording.Last(0.2)) / loud, 0.125, 0.01);
+    Call("-m org.freedesktop.DBus.Properties.Set org.mpris.MediaPlayer2.Player Volume '<-3.0>'");
+    EXPECT_TRUE(WaitForProperty("Volume", "(<0.0>,)", 5));
+    SleepSeconds(0.3);
+    EXPECT_TRUE(Silent());
+
+    // A new track is no seek.
+    std::string seeksBefore = Monitored();
+    size_t seeked = 0;
+    for (size_t p = seeksBefore.find("Seeked"); p != std::string::npos; p = seeksBefore.find("Seeked", p + 1)) seeked++;
+    PlayerProcess second;
+    ASSERT_TRUE(second.Start(MAROVEL_PATH, dir, {"ladder two.wav"}, env, dir + "/second.txt"));
+    ASSERT_TRUE(second.WaitForExit(20));
+    EXPECT_TRUE(WaitForMonitored("'xesam:title': <'ladder two.wav'>", 10));
+    SleepSeconds(1.0);
+    std::string seeksAfter = Monitored();
+    size_t seekedAfter = 0;
+    for (size_t p = seeksAfter.find("Seeked"); p != std::string::npos; p = seeksAfter.find("Seeked", p + 1)) seekedAfter++;
+    EXPECT_EQ(seekedAfter, seeked) << "Seeked for a new track";
+    EXPECT_LT(ReadInt64(Get(position)), 2000000) << "the new track starts at its start";
 
     EXPECT_EQ(Call("-m org.mpris.MediaPlayer2.Quit"), "()");
     ASSERT_TRUE(player.WaitForExit(10));
