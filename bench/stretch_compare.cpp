@@ -11,7 +11,7 @@
 //   - CPU time per second of output (ms), single-threaded.
 // Rubber Band is GPL: this program only measures it and is never installed.
 #include <rubberband/RubberBandStretcher.h>
-#include <soundtouch/SoundTouch.h>
+#include <SoundTouch.h>
 
 #include <cmath>
 #include <cstdio>

@@ -2,7 +2,9 @@
 # tsan_player_test.sh PLAYER: the player built with ThreadSanitizer, driven
 # through everything that runs on more than one thread: the file dialog (GTK's
 # thread), a file handed over while the dialog shows and another while it
-# plays, and the media controls on the session bus (GIO's worker thread).
+# plays, the media controls on the session bus (GIO's worker thread), and the
+# keep-pitch mode (its stream's thread) with its speed, pitch, section, seeks
+# and pauses changed while it plays.
 # Fails on any ThreadSanitizer report that names a file of this project, and
 # when the player does not do what it is asked.
 # Runs on a display and a session bus of its own.
@@ -36,7 +38,7 @@ export ALSOFT_CONF="$work/alsoft.conf"
 # Reports go on; the log is read at the end.
 export TSAN_OPTIONS="halt_on_error=0 exitcode=0 report_signal_unsafe=0 second_deadlock_stack=1"
 sox -n -r 44100 -b 16 -c 1 "$work/a.wav" synth 1 sine 440 2>/dev/null
-sox -n -r 44100 -b 16 -c 1 "$work/b.wav" synth 1 sine 880 2>/dev/null
+sox -n -r 44100 -b 16 -c 2 "$work/b.wav" synth 4 sine 880 2>/dev/null
 
 failed=0
 fail() { echo "FAIL: $*" >&2; failed=1; }
@@ -66,6 +68,34 @@ bus -m org.mpris.MediaPlayer2.Player.Play >/dev/null
 (cd "$work" && "$player" b.wav 2>>"$work/second.log") || fail "the hand-over while playing failed: $(cat "$work/second.log")"
 wait_for 30 sh -c "gdbus call --session -d org.mpris.MediaPlayer2.marovel -o /org/mpris/MediaPlayer2 -m org.freedesktop.DBus.Properties.Get org.mpris.MediaPlayer2.Player Metadata | grep -q b.wav" \
   || fail "the second file did not arrive"
+
+# The keep-pitch stream, changed from the frame loop and the bus while its thread plays.
+position() { bus -m org.freedesktop.DBus.Properties.Get org.mpris.MediaPlayer2.Player Position | tr -dc 0-9; }
+key() { xdotool keydown "$1"; sleep 0.15; xdotool keyup "$1"; sleep 0.1; }
+window=$(xdotool search --name "Marovel ver0.001a" | head -1)
+xdotool windowfocus --sync "$window" 2>/dev/null
+key p
+bus -m org.freedesktop.DBus.Properties.Set org.mpris.MediaPlayer2.Player Rate '<0.75>' >/dev/null
+key Prior
+key a
+sleep 0.6
+key b
+before=$(position)
+sleep 0.5
+after=$(position)
+[ -n "$before" ] && [ "$before" != "$after" ] || fail "the keep-pitch position stands still: $before, $after"
+bus -m org.mpris.MediaPlayer2.Player.Seek -- -200000 >/dev/null
+bus -m org.mpris.MediaPlayer2.Player.Pause >/dev/null
+key Home
+bus -m org.mpris.MediaPlayer2.Player.Play >/dev/null
+bus -m org.freedesktop.DBus.Properties.Set org.mpris.MediaPlayer2.Player Volume '<0.5>' >/dev/null
+key space
+key space
+key Next
+key c
+key p
+key p
+sleep 0.5
 [ "$(bus -m org.mpris.MediaPlayer2.Quit)" = "()" ] || fail "Quit was not answered"
 for _ in $(seq 150); do kill -0 "$PLAYER_PID" 2>/dev/null || break; sleep 0.2; done
 if kill -0 "$PLAYER_PID" 2>/dev/null; then
