@@ -9,6 +9,10 @@
 #   - the pitch of the file's 440 Hz (left channel) at each speed, and two
 #     semitones up at 0.75x (goals: 440 +- 1 Hz, 493.88 +- 1 Hz), from OpenAL
 #     Soft's wave writer;
+#   - how soon a change of speed is heard in keep-pitch mode: a tone that
+#     alternates every 50 ms, set from 1x to 0.5x, its first run of twice the
+#     length in the recording after the request (goal: within 100 ms; the
+#     request's time is the recording's length when the call returned);
 #   - an eight-second loop (50 ms of 1000 Hz, then 440 Hz) at 0.5x: its length
 #     in the recording (goal: twice the file's within 20 ms) and the largest
 #     sample step near each return against the file's own largest (goal: no
@@ -67,6 +71,10 @@ sox -M "$WORK/left.wav" "$WORK/right.wav" "$WORK/five.wav" 2>/dev/null
 sox -n -r 44100 -b 16 -c 2 "$WORK/mark.wav" synth 0.05 sine 1000 gain -6 2>/dev/null
 sox -n -r 44100 -b 16 -c 2 "$WORK/rest.wav" synth 7.95 sine 440 gain -6 2>/dev/null
 sox "$WORK/mark.wav" "$WORK/rest.wav" "$WORK/loop.wav" 2>/dev/null
+sox -n -r 44100 -b 16 -c 2 "$WORK/low.wav" synth 0.05 sine 440 gain -6 2>/dev/null
+sox -n -r 44100 -b 16 -c 2 "$WORK/high.wav" synth 0.05 sine 660 gain -6 2>/dev/null
+sox "$WORK/low.wav" "$WORK/high.wav" "$WORK/pair.wav" 2>/dev/null
+sox "$WORK/pair.wav" "$WORK/alternating.wav" repeat 99 2>/dev/null
 
 bus() { gdbus call --session -d org.mpris.MediaPlayer2.marovel -o /org/mpris/MediaPlayer2 "$@" >/dev/null 2>&1; }
 key() { xdotool keydown "$1"; sleep 0.15; xdotool keyup "$1"; sleep 0.1; }
@@ -152,13 +160,27 @@ for setting in "0.5 0" "0.75 0" "1.5 0" "0.75 2"; do
   printf 'Pitch at %sx, %s semitones: %s Hz (goal %s +- 1) %s\n' "$1" "$2" "$hz" "$want" "$verdict"
 done
 
+# A change of speed, five times.
+for _ in 1 2 3 4 5; do
+  rm -f "$WORK/recording.wav"
+  start_player alternating.wav "$WORK/wave.conf" 1.0 1
+  sleep 1.5
+  bus -m org.freedesktop.DBus.Properties.Set org.mpris.MediaPlayer2.Player Rate "<0.5>"
+  at=$(awk -v s="$(stat -c %s "$WORK/recording.wav")" 'BEGIN { printf "%.3f", (s - 44) / 176400 }')
+  sleep 1
+  stop_player
+  "$MEASURE" change "$WORK/recording.wav" "$at" >>"$WORK/change.txt" || true
+done
+printf 'A change of speed heard after (s, five tries): %s (goal <= 0.100)\n' "$(tr '\n' ' ' <"$WORK/change.txt")"
+
 # The loop at half speed: 50 s recorded, three returns or more.
 rm -f "$WORK/recording.wav"
 start_player loop.wav "$WORK/wave.conf" 0.5 1
 sleep 52
 stop_player
-read -r length loops seam own < <("$MEASURE" loop "$WORK/recording.wav" "$WORK/loop.wav")
+read -r length loops seam own elsewhere < <("$MEASURE" loop "$WORK/recording.wav" "$WORK/loop.wav")
 verdict=$(awk -v l="$length" 'BEGIN { d = l - 16; print (d <= 0.02 && -d <= 0.02 ? "met" : "missed") }')
 printf 'Loop at 0.5x: %s s over %s loops (goal 16.000 +- 0.020) %s\n' "$length" "$loops" "$verdict"
 verdict=$(awk -v a="$seam" -v b="$own" 'BEGIN { print (a <= b ? "met" : "missed") }')
-printf 'Largest step at the returns %s, the file'"'"'s own %s (goal: no larger) %s\n' "$seam" "$own" "$verdict"
+printf 'Largest step at the returns %s, the file'"'"'s own %s (goal: no larger) %s; the stretched sound'"'"'s own away from the returns %s\n' \
+  "$seam" "$own" "$verdict" "$elsewhere"

@@ -3,9 +3,15 @@
 //   practice_measure pitch REC FROM TO    the pitch between FROM and TO seconds (Hz)
 //   practice_measure loop REC SOURCE      the loop's length in the recording
 //       (seconds; the source file starts with 50 ms of 1000 Hz, the rest is
-//       440 Hz) and the largest sample step near each return against the
-//       source's own largest, both as fractions of full scale
+//       440 Hz), the largest sample step near each return, the source's own
+//       largest and the recording's own away from the returns, as fractions
+//       of full scale
+//   practice_measure change REC AT        seconds from AT (into the recording)
+//       to where the speed halved: the source alternates 440 and 660 Hz every
+//       50 ms, and the first run that lasts longer tells how much of it was
+//       played at the old speed
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,16 +61,15 @@ std::vector<float> ReadLeft(const char* path) {
 std::vector<double> FindMarkers(const std::vector<float>& x) {
     std::vector<double> starts;
     const int window = RATE / 100;
-    int wasMarker = 1;
+    // A marker holds for three windows in a row at least (a glitch of one
+    // window's length is no marker).
+    int run = 3;
     for (size_t at = 0; at + window <= x.size(); at += window / 2) {
         std::vector<float> w(x.begin() + at, x.begin() + at + window);
         double hz = MeasureFrequency(w, RATE);
         int marker = hz > 800 && hz < 1200 && RmsLevel(w) > 0.01;
-        if (marker && !wasMarker) {
-            // Refined to the first sample of the window that crosses at 1000 Hz.
-            starts.push_back((double)at / RATE);
-        }
-        wasMarker = marker;
+        run = marker ? run + 1 : 0;
+        if (run == 3) starts.push_back((double)(at - window) / RATE);
     }
     return starts;
 }
@@ -94,6 +99,9 @@ int main(int argc, char** argv) {
         }
         // Loops between the first and the last marker (the first one may be a partial start).
         double length = (starts.back() - starts[1]) / (starts.size() - 2);
+        if (getenv("PRACTICE_MEASURE_VERBOSE") != nullptr) {
+            for (double t : starts) fprintf(stderr, "marker at %.3f s\n", t);
+        }
         double seam = 0;
         for (size_t i = 1; i < starts.size(); i++) {
             size_t at = (size_t)(starts[i] * RATE);
@@ -102,9 +110,39 @@ int main(int argc, char** argv) {
         // The source's own largest step, its end meeting its start included.
         double own = LargestStep(source, 0, source.size());
         own = std::fmax(own, std::fabs(source.front() - source.back()));
-        printf("%.4f %zu %.4f %.4f\n", length, starts.size() - 2, seam, own);
+        // And the stretched sound's own, away from the returns.
+        double elsewhere = 0;
+        for (size_t i = 1; i + 1 < starts.size(); i++) {
+            size_t from = (size_t)(starts[i] * RATE) + RATE / 10, to = (size_t)(starts[i + 1] * RATE) - RATE / 10;
+            if (from < to) elsewhere = std::fmax(elsewhere, LargestStep(x, from, to));
+        }
+        printf("%.4f %zu %.4f %.4f %.4f\n", length, starts.size() - 2, seam, own, elsewhere);
         return 0;
     }
-    fprintf(stderr, "usage: practice_measure pitch REC FROM TO | loop REC SOURCE\n");
+    if (argc == 4 && strcmp(argv[1], "change") == 0) {
+        std::vector<float> x = ReadLeft(argv[2]);
+        double at = atof(argv[3]);
+        const int window = RATE / 400;  // 2.5 ms
+        int tone = 0;
+        double runStart = -1;
+        for (size_t i = 0; i + 2 * window <= x.size(); i += window) {
+            double hz = MeasureFrequency(std::vector<float>(x.begin() + i, x.begin() + i + 2 * window), RATE);
+            int now = hz > 400 && hz < 480 ? 1 : hz > 600 && hz < 720 ? 2 : 0;
+            if (now == 0 || now == tone) continue;
+            double t = (double)i / RATE;
+            // A run of 50 ms of the file that lasted L: 100 - L ms of it went
+            // at the old speed, the rest at half of it.
+            double length = t - runStart;
+            if (tone != 0 && runStart > at - 0.1 && length > 0.055) {
+                printf("%.3f\n", runStart + (0.1 - length) - at);
+                return 0;
+            }
+            tone = now;
+            runStart = t;
+        }
+        printf("none\n");
+        return 1;
+    }
+    fprintf(stderr, "usage: practice_measure pitch REC FROM TO | loop REC SOURCE | change REC AT\n");
     return 2;
 }

@@ -48,6 +48,9 @@ std::vector<float> Stretch(Engine engine, const std::vector<float>& mono, double
         st.setChannels(CHANNELS);
         st.setTempo(speed);
         st.setPitch(pitch);
+        // As the player sets it (platform/soundtouch/soundtouch_stretcher.cpp).
+        st.setSetting(SETTING_SEQUENCE_MS, 40);
+        st.setSetting(SETTING_SEEKWINDOW_MS, 15);
         std::vector<float> in(BLOCK * CHANNELS), got(BLOCK * CHANNELS);
         for (size_t at = 0; at < mono.size(); at += BLOCK) {
             size_t n = mono.size() - at < (size_t)BLOCK ? mono.size() - at : BLOCK;

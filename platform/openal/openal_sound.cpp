@@ -707,11 +707,11 @@ int AlCreateBuffer(const WaveFormat* format, int bytes, uint32_t flags) {
 // the caller share is under the stream's lock; the stretcher is the thread's.
 
 enum {
-    STREAM_BLOCKS = 3,            // queued at once
-    STREAM_BLOCK_FRAMES = 1024,   // output frames of a block
-    STREAM_FEED_FRAMES = 512,     // input frames the stretcher is given at a time
+    STREAM_BLOCKS = 4,            // queued at once (46 ms at 44100 Hz)
+    STREAM_BLOCK_FRAMES = 512,    // output frames of a block (12 ms at 44100 Hz)
+    STREAM_FEED_FRAMES = 256,     // input frames the stretcher is given at a time
     STREAM_HISTORY = 256,         // feeds remembered, to tell positions
-    STREAM_WAKE_MS = 8,
+    STREAM_WAKE_MS = 5,
 };
 constexpr double MIN_TEMPO = 0.05, MAX_TEMPO = 16.0;  // the stretcher's useful range
 

@@ -18,6 +18,11 @@ PlatformStretcher* CreateStretcher(int rate, int channels) {
     if (stretcher == nullptr) return nullptr;
     stretcher->touch.setSampleRate((unsigned)rate);
     stretcher->touch.setChannels((unsigned)channels);
+    // Fixed, short sequences: left to itself the library lengthens them at
+    // slow speeds (90 ms at 0.5x), and every change of speed waits for the
+    // sequence under way, which a listener hears as a lag of 150 ms and more.
+    stretcher->touch.setSetting(SETTING_SEQUENCE_MS, 40);
+    stretcher->touch.setSetting(SETTING_SEEKWINDOW_MS, 15);
     return stretcher;
 }
 
