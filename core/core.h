@@ -167,13 +167,13 @@ typedef void (*MediaRequestHandler)(int request, double value);
 // What the desktop is shown; each change is announced to it.
 struct MediaState {
     int playing;                      // 1 playing, 0 stopped
-    int paused;                       // not playing, and goes on from where it stands
-    double volume;                    // 0..1
     double rate;                      // playback speed, 1 = the file's own
     double minimumRate, maximumRate;
     int track;                        // counts the files loaded
     int64_t lengthMicroseconds;       // 0 when unknown
     const char* path;                 // absolute, the file system's bytes; null for none
+    int paused;                       // not playing, and goes on from where it stands
+    double volume;                    // 0..1
 };
 
 // Offers the media controls on the session bus under name (lower case, one

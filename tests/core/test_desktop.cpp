@@ -216,6 +216,17 @@ TEST_F(DesktopTest, StateIsShownWhileTheControlsRunAndNotWithoutABus) {
     state.rate = 0.001;
     PublishMediaState(&state);
     EXPECT_EQ(FAKE.mediaState.rate, 100 / 44100.0);
+    // Paused only while not playing; the volume within 0..1.
+    state.paused = 1;
+    state.volume = 1.5;
+    PublishMediaState(&state);
+    EXPECT_EQ(FAKE.mediaState.paused, 0) << "a playing sound is not paused";
+    EXPECT_EQ(FAKE.mediaState.volume, 1.0);
+    state.playing = 0;
+    state.volume = -0.5;
+    PublishMediaState(&state);
+    EXPECT_EQ(FAKE.mediaState.paused, 1);
+    EXPECT_EQ(FAKE.mediaState.volume, 0.0);
 
     // The controls end with the library.
     EndLibrary();
