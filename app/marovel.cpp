@@ -13,12 +13,7 @@
 #include <cstring>
 
 #include "app/player.h"
-#include "core/core.h"
-#include "library/library.h"
-#include "input/input.h"
-#include "screen/screen.h"
-#include "sound/sound.h"
-#include "text/text.h"
+#include "ravlin.h"
 
 namespace {
 

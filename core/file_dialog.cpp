@@ -10,6 +10,7 @@
 
 #include "core/core.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 int SelectFile(void* owner, int mode, char* path, char* title, const char* dialogTitle, const char* filter) {
     (void)owner;  // the dialog has no parent window: the main window is not a GTK window
@@ -52,5 +53,8 @@ int SelectFile(void* owner, int mode, char* path, char* title, const char* dialo
 void PrepareFileDialog(void) { PLATFORM.dialog->PrepareFileDialog(); }
 
 int ConvertFileNameToText(const char* name, char* text, int size) {
+    // A UTF-8 program draws the file system's UTF-8 as it is; only what is not
+    // UTF-8 is made U+FFFD.
+    if (IsUtf8Text()) return ConvertTextToUtf8(name, text, size);
     return ConvertFileNameToSjis(name, text, size);
 }

@@ -1,4 +1,5 @@
-// sound.h: the sound device, the table of sound handles, playback and file loading.
+// sound.h: the sound device, the table of sound handles, playback and file
+// loading, as the library uses them inside; what programs call is in ravlin.h.
 //
 // A sound handle is 0x20000 + slot (slots 0..511); -1 is no sound.
 #pragma once
@@ -6,55 +7,15 @@
 #include <cstdint>
 
 #include "platform/wave_format.h"
+#include "ravlin.h"
 
 enum {
-    MAX_SOUND_HANDLES = 512,
     SOUND_HANDLE_BASE = 0x20000,
     MAX_SOUND_BUFFERS = 10,
 };
-
-enum {
-    PLAY_NORMAL = 0,  // play once, return at the end
-    PLAY_BACK = 1,    // play once in the background (any type but 0 and 3)
-    PLAY_LOOP = 3,    // play endlessly in the background
-};
-
 
 int InitSoundDevice(void);
 int EndSoundDevice(void);
 
 int AddSoundData(void);
 int CreateSoundBuffers(const WaveFormat* format, int byteCount, int count, int handle);
-int PlaySoundHandle(int handle, int playType);
-int StopSoundHandle(int handle);
-int IsSoundHandlePlaying(int handle);
-int SetSoundHandleFrequency(int frequency, int handle);
-int DeleteSoundHandle(int handle);
-// How long the sound plays once at its own rate, microseconds; -1 for no sound.
-int64_t GetSoundHandleMicroseconds(int handle);
-// The highest playback frequency the device accepts, Hz; -1 without a device.
-int GetSoundDeviceMaxFrequency(void);
-
-// A sound holding a sine tone of about frequency Hz (16-bit mono, 44100 Hz, a
-// quarter of full scale), milliseconds long and made of whole periods, so that
-// PLAY_LOOP sounds it without a seam. Handle, or -1 without a device.
-int MakeToneSound(int frequency, int milliseconds);
-
-int LoadSoundFile(const char* path);
-
-// Why the last LoadSoundFile failed (SOUND_LOAD_OK after a load that worked).
-enum {
-    SOUND_LOAD_OK = 0,
-    SOUND_LOAD_NO_DEVICE,         // no sound output device is open
-    SOUND_LOAD_NOT_FOUND,         // no such file
-    SOUND_LOAD_NOT_ALLOWED,       // the file may not be read
-    SOUND_LOAD_FOLDER,            // a folder, not a file
-    SOUND_LOAD_EMPTY,             // the file holds nothing
-    SOUND_LOAD_UNREADABLE,        // reading it failed
-    SOUND_LOAD_UNKNOWN_FORMAT,    // not RIFF WAVE, Ogg Vorbis or MPEG audio
-    SOUND_LOAD_DAMAGED,           // one of those, but it cannot be decoded
-    SOUND_LOAD_UNSUPPORTED_RATE,  // a sample rate the device cannot play
-    SOUND_LOAD_TOO_LARGE,         // more sound than the device can hold
-    SOUND_LOAD_DEVICE_REFUSED,    // the device gave no buffer for it
-};
-int GetLastSoundLoadError(void);

@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/utf8.h"
 #include "platform/sdl2/sdl2_internal.h"
 
 namespace {
@@ -255,7 +256,7 @@ void AddFilters(GtkFileChooser* chooser, const char* block, int selected) {
         const char* patterns = name + strlen(name) + 1;
         if (patterns[0] == '\0') break;  // a display text without its pattern ends the block
         char nameUtf8[TEXT_UTF8_SIZE];
-        ConvertSjisToUtf8(name, nameUtf8, sizeof nameUtf8);
+        ConvertTextToUtf8(name, nameUtf8, sizeof nameUtf8);
         GtkFileFilter* filter = gtk_file_filter_new();
         gtk_file_filter_set_name(filter, nameUtf8);
         AddPatterns(filter, patterns);
@@ -361,7 +362,7 @@ int GtkRunFileDialog(const PlatformFileDialogRequest* request, char* path, int s
     DialogRun run = {};
     run.save = request->kind == FILE_DIALOG_SAVE;
     char titleUtf8[TEXT_UTF8_SIZE];
-    ConvertSjisToUtf8(request->title != nullptr ? request->title : "", titleUtf8, sizeof titleUtf8);
+    ConvertTextToUtf8(request->title != nullptr ? request->title : "", titleUtf8, sizeof titleUtf8);
     run.title = titleUtf8;
     run.filter.assign(request->filter != nullptr ? request->filter : "", FilterBlockBytes(request->filter));
     run.filterIndex = request->filterIndex;
