@@ -74,7 +74,8 @@ foreach(dependency ${RAVLIN_PKG_DEPENDENCIES})
   target_link_libraries(ravlin_static INTERFACE
     $<BUILD_INTERFACE:PkgConfig::${prefix}> $<INSTALL_INTERFACE:PkgConfig::Ravlin_${prefix}>)
 endforeach()
-target_link_libraries(ravlin_static INTERFACE Threads::Threads)
+# The library is C++ and a C program's link does not bring the C++ runtime.
+target_link_libraries(ravlin_static INTERFACE Threads::Threads stdc++ m)
 
 # ---- Installed files --------------------------------------------------------------------
 install(TARGETS ravlin_shared EXPORT RavlinSharedTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
