@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # install_test.sh BUILD SOURCE SANITIZE: installs the library into a folder of
-# its own and builds the hello example outside the tree against it four ways,
+# its own, builds the README's first program against it, and builds the hello
+# example outside the tree against it four ways,
 # as the README tells a programmer to: with pkg-config and with
 # find_package(Ravlin), against the shared and against the static library.
 # Each program must link as asked (libravlin.so.2 needed by the shared builds
@@ -45,6 +46,16 @@ export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 cc "${cflags[@]}" "$example" -o "$work/pkg-config-shared" $(pkg-config --cflags --libs ravlin) \
   -Wl,-rpath,"$(pkg-config --variable=libdir ravlin)" "${ldflags[@]}" 2>"$work/cc.log" ||
   { cat "$work/cc.log"; fail "pkg-config, shared: the build failed"; }
+# The first program of the README, which the reference shows as well, builds
+# as it is written there.
+extract() { awk '/^```c$/ { on = 1; next } /^```$/ { on = 0 } on' "$1"; }
+extract "$source/README.md" >"$work/first.c"
+[ -s "$work/first.c" ] || fail "no C program in the README"
+extract "$source/docs/mainpage.md" | cmp -s - "$work/first.c" || fail "the README's first program and the reference's differ"
+# shellcheck disable=SC2046
+cc "${cflags[@]}" "$work/first.c" -o "$work/first" $(pkg-config --cflags --libs ravlin) "${ldflags[@]}" \
+  2>"$work/cc.log" || { cat "$work/cc.log"; fail "the README's first program does not build"; }
+
 # pkg-config --static: the archive by its file name, then what it needs.
 libs="$(pkg-config --static --libs ravlin)"
 # shellcheck disable=SC2046,SC2086
