@@ -33,3 +33,7 @@ int FrequencyOfRate(int frequency, double rate, int maxFrequency) {
     if (hz > maxFrequency) return maxFrequency;
     return (int)hz;
 }
+
+int HeardFrequency(int heard, int frequency, int maxFrequency) {
+    return frequency >= (int)MIN_FREQUENCY && frequency <= maxFrequency ? frequency : heard;
+}

@@ -45,13 +45,14 @@ enum { FILE_PATH_SIZE = 4096 };  // bytes of a Linux path and its terminator
 // What the frame loop and the media controls' handler share.
 struct Player {
     int sound;              // handle, -1 when the file did not load
-    int frequency;          // Hz
+    int frequency;          // Hz, as the arrows and the window have it
+    int heard;              // Hz, what the sound plays at (the device keeps its last rate above its top)
     const char* notice;     // the notice row's text, null when empty
     int track;              // files loaded so far
     char path[FILE_PATH_SIZE];  // absolute, for the desktop; empty when unknown
 };
 
-Player PLAYER = {-1, START_FREQUENCY, nullptr, 0, ""};
+Player PLAYER = {-1, START_FREQUENCY, START_FREQUENCY, nullptr, 0, ""};
 char OPENED_FILE[FILE_PATH_SIZE];
 
 // The name after the last slash of a path given on the command line.
@@ -120,7 +121,7 @@ void PublishState(void) {
     MediaState state = {};
     state.playing = IsSoundHandlePlaying(PLAYER.sound) == 1;
     const double start = START_FREQUENCY;
-    state.rate = PLAYER.frequency / start;
+    state.rate = PLAYER.heard / start;
     state.minimumRate = (int)MIN_FREQUENCY / start;
     state.maximumRate = MaxFrequency() / start;
     state.track = PLAYER.track;
@@ -128,6 +129,12 @@ void PublishState(void) {
     state.lengthMicroseconds = length > 0 ? length : 0;
     state.path = PLAYER.path[0] != '\0' ? PLAYER.path : nullptr;
     PublishMediaState(&state);
+}
+
+// The frequency applied to the sound, as every frame does.
+void ApplyFrequency(void) {
+    SetSoundHandleFrequency(PLAYER.frequency, PLAYER.sound);
+    PLAYER.heard = HeardFrequency(PLAYER.heard, PLAYER.frequency, MaxFrequency());
 }
 
 // What Enter does, without its second of waiting.
@@ -153,7 +160,7 @@ void HandleMediaRequest(int request, double rate) {
             break;
         case MEDIA_SET_RATE:
             PLAYER.frequency = FrequencyOfRate(PLAYER.frequency, rate, MaxFrequency());
-            SetSoundHandleFrequency(PLAYER.frequency, PLAYER.sound);
+            ApplyFrequency();
             break;
         default: break;
     }
@@ -186,7 +193,7 @@ void LoadAndPlay(const char* fileName, const char* shownPath) {
         fprintf(stderr, "marovel: cannot play \"%s\": %s\n", shownPath, DescribeLoadError(error));
         PLAYER.notice = error == SOUND_LOAD_NO_DEVICE ? "音を出せる装置がないため再生できません" : "このファイルは再生できません";
     }
-    SetSoundHandleFrequency(PLAYER.frequency, PLAYER.sound);
+    ApplyFrequency();
     PlaySoundHandle(PLAYER.sound, PLAY_LOOP);
     PublishState();
 }
@@ -234,14 +241,19 @@ int main(int argc, char** argv) {
         ConvertFileNameToText(BareName(fileName), DISPLAY_NAME, sizeof DISPLAY_NAME);
     } else {
         int chosen = SelectFile(nullptr, 'g', PATH_BUFFER, TITLE_BUFFER, "開け", FILE_FILTER);
-        if (chosen != 1) {
+        if (chosen == 1) {
+            fileName = TITLE_BUFFER;
+            shownPath = PATH_BUFFER[0] != '\0' ? PATH_BUFFER : TITLE_BUFFER;
+            ConvertFileNameToText(TITLE_BUFFER, DISPLAY_NAME, sizeof DISPLAY_NAME);
+        } else if (chosen == 0 && TakeOpenedFile(OPENED_FILE, sizeof OPENED_FILE) == 1) {
+            // A file handed over (or dropped) while the dialog showed takes its place.
+            fileName = shownPath = OPENED_FILE;
+            ConvertFileNameToText(BareName(OPENED_FILE), DISPLAY_NAME, sizeof DISPLAY_NAME);
+        } else {
             // Nothing chosen: nothing to play. A dialog that never opened is a failure.
             EndLibrary();
             return chosen == -1 ? 1 : 0;
         }
-        fileName = TITLE_BUFFER;
-        shownPath = PATH_BUFFER[0] != '\0' ? PATH_BUFFER : TITLE_BUFFER;
-        ConvertFileNameToText(TITLE_BUFFER, DISPLAY_NAME, sizeof DISPLAY_NAME);
     }
     LoadAndPlay(fileName, shownPath);
 
@@ -259,7 +271,7 @@ int main(int argc, char** argv) {
                 PlaySoundHandle(PLAYER.sound, PLAY_LOOP);
             }
         }
-        SetSoundHandleFrequency(PLAYER.frequency, PLAYER.sound);
+        ApplyFrequency();
         PublishState();
         ClearDrawTarget();
         DrawText(0, 20, DISPLAY_NAME, MakeColor(200, 200, 255), 0);

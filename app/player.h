@@ -20,3 +20,8 @@ enum {
 // rounded to whole Hz and kept within MIN_FREQUENCY..maxFrequency; the
 // frequency unchanged for a rate that is not a number above 0.
 int FrequencyOfRate(int frequency, double rate, int maxFrequency);
+
+// The frequency the sound plays at once frequency has been set, when it
+// played at heard before: the device takes MIN_FREQUENCY..maxFrequency and
+// keeps the rate it had for anything else. What the desktop is shown.
+int HeardFrequency(int heard, int frequency, int maxFrequency);

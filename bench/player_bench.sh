@@ -41,6 +41,8 @@ PLAYER="${MAROVEL:-$OUT/app/marovel}"
 if [ -z "${MAROVEL:-}" ]; then
   bash "$ROOT/scripts/build.sh" "$OUT" -DCMAKE_BUILD_TYPE=Release -DRAVLIN_TESTS=OFF
 fi
+# The benchmark's own programs go here, whoever built the player.
+mkdir -p "$OUT"
 
 WORK="$(mktemp -d)"
 XVFB_PID=""

@@ -25,6 +25,11 @@ void FinishWindowStartUp(int passHeldClose);
 // Timer set-up and clock choice, run during window start-up.
 void SetUpTimer(void);
 
+// Starts the dialog's toolkit if the program asked for it before the library
+// started: the window start-up calls it once this process is the one
+// instance and its display is open.
+void StartPreparedFileDialog(void);
+
 // The desktop's part of every pump pass: files that arrived, the media
 // controls' requests. Not re-entered from a handler's own pumping.
 void ServeDesktop(void);
@@ -33,3 +38,5 @@ void ServeDesktop(void);
 int HandOverToRunningInstance(const char* className);
 // Media controls ended, nothing pending: for the end of the library.
 void ResetDesktop(void);
+// 1 while a file that arrived waits to be taken.
+int HasOpenedFile(void);

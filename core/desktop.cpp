@@ -101,9 +101,11 @@ int PublishMediaState(const MediaState* state) {
     if (!DESKTOP.mediaStarted || state == nullptr) return -1;
     static PlatformMediaState shown;  // a path's worth: kept off the stack of every frame
     shown.playing = state->playing != 0;
-    shown.rate = state->rate;
     shown.minimumRate = state->minimumRate;
     shown.maximumRate = state->maximumRate;
+    // The desktop's controls trust the range: a rate outside it is never shown.
+    shown.rate = state->rate > state->maximumRate ? state->maximumRate : state->rate;
+    if (shown.rate < state->minimumRate) shown.rate = state->minimumRate;
     shown.track = state->track;
     shown.lengthMicroseconds = state->lengthMicroseconds > 0 ? state->lengthMicroseconds : 0;
     snprintf(shown.path, sizeof shown.path, "%s", state->path != nullptr ? state->path : "");
@@ -114,10 +116,18 @@ int PublishMediaState(const MediaState* state) {
 void ServeDesktop(void) {
     if (DESKTOP.serving) return;
     DESKTOP.serving = 1;
-    if (DESKTOP.takesFiles && PLATFORM.window->TakeOpenedFile(DESKTOP.opened, sizeof DESKTOP.opened) == 1) {
-        DESKTOP.hasOpened = 1;
+    if (DESKTOP.takesFiles) {
+        // Files come in the order they were sent: the last one is what the
+        // program takes, an earlier one not yet taken makes way for it.
+        static char incoming[MEDIA_PATH_SIZE];
+        int arrived = 0;
+        while (PLATFORM.window->TakeOpenedFile(incoming, sizeof incoming) == 1) {
+            memcpy(DESKTOP.opened, incoming, strlen(incoming) + 1);
+            DESKTOP.hasOpened = 1;
+            arrived = 1;
+        }
         // The program loads it in its own loop, which runs only in front.
-        if (GetMainWindowState()->hasWindow) PLATFORM.window->RaiseMainWindow();
+        if (arrived && GetMainWindowState()->hasWindow) PLATFORM.window->RaiseMainWindow();
     }
     if (DESKTOP.mediaStarted) {
         PLATFORM.media->ServeMedia();
@@ -126,6 +136,8 @@ void ServeDesktop(void) {
     }
     DESKTOP.serving = 0;
 }
+
+int HasOpenedFile(void) { return DESKTOP.hasOpened; }
 
 void ResetDesktop(void) {
     EndMediaControls();

@@ -9,8 +9,24 @@
 #include <cstring>
 
 #include "core/core.h"
+#include "core/core_internal.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
+
+namespace {
+
+// The program asked for the toolkit before the library started.
+int DIALOG_PREPARED = 0;
+
+// While the dialog shows, the desktop is served as the pump would: files that
+// arrive end the dialog (the program takes them instead), and so does a
+// request to quit.
+int ShouldDialogEnd(void) {
+    ServeDesktop();
+    return HasOpenedFile() || GetMainWindowState()->closePosted;
+}
+
+}  // namespace
 
 int SelectFile(void* owner, int mode, char* path, char* title, const char* dialogTitle, const char* filter) {
     (void)owner;  // the dialog has no parent window: the main window is not a GTK window
@@ -24,6 +40,7 @@ int SelectFile(void* owner, int mode, char* path, char* title, const char* dialo
     request.title = dialogTitle;
     request.filter = filter;
     request.filterIndex = 0;
+    request.ShouldEnd = ShouldDialogEnd;
     static char chosen[FILE_DIALOG_PATH_SIZE];
     int answer = PLATFORM.dialog->RunFileDialog(&request, chosen, sizeof chosen);
     // The dialog took the focus; the main window gets it back.
@@ -50,7 +67,22 @@ int SelectFile(void* owner, int mode, char* path, char* title, const char* dialo
     return 1;
 }
 
-void PrepareFileDialog(void) { PLATFORM.dialog->PrepareFileDialog(); }
+void PrepareFileDialog(void) {
+    // Before the window exists the toolkit must wait: this start may be a
+    // second one that ends at once, and the toolkit's start must not meet the
+    // window's opening of the display.
+    if (!GetMainWindowState()->hasWindow) {
+        DIALOG_PREPARED = 1;
+        return;
+    }
+    PLATFORM.dialog->PrepareFileDialog();
+}
+
+void StartPreparedFileDialog(void) {
+    if (!DIALOG_PREPARED) return;
+    DIALOG_PREPARED = 0;
+    PLATFORM.dialog->PrepareFileDialog();
+}
 
 int ConvertFileNameToText(const char* name, char* text, int size) {
     // A UTF-8 program draws the file system's UTF-8 as it is; only what is not

@@ -326,14 +326,20 @@ int InitMainWindow(void) {
     WriteLog("ソフトの２重起動検査... ");
     if (PLATFORM.window->IsOtherInstanceRunning(WINDOW_CLASS_NAME)) {
         WriteLog("２重起動されています、ソフトを終了します\n");
-        // This start's file goes to the one that runs; the word below stands either way.
-        HandOverToRunningInstance(WINDOW_CLASS_NAME);
-        // The log may be off: the user who started it still hears why nothing opened.
-        char notice[sizeof CONFIG.title + 64];
-        snprintf(notice, sizeof notice, "%s is already running on this display\n",
-                 CONFIG.title[0] != '\0' ? CONFIG.title : WINDOW_CLASS_NAME);
+        // This start's file goes to the one that runs.
+        int handed = HandOverToRunningInstance(WINDOW_CLASS_NAME);
+        // The log may be off: the user who started it still hears why nothing
+        // opened, and that a file it brought did not arrive.
+        const char* name = CONFIG.title[0] != '\0' ? CONFIG.title : WINDOW_CLASS_NAME;
+        char notice[sizeof CONFIG.title + 96];
+        if (handed == -1) {
+            snprintf(notice, sizeof notice, "%s is already running on this display, but it did not take the file\n",
+                     name);
+        } else {
+            snprintf(notice, sizeof notice, "%s is already running on this display\n", name);
+        }
         PLATFORM.system->WriteDebugOutput(notice);
-        PLATFORM.system->ExitProcess(0);
+        PLATFORM.system->ExitProcess(handed == -1 ? 1 : 0);
     }
     WriteLog("２重起動はされていませんでした\n");
 
@@ -387,6 +393,9 @@ int InitMainWindow(void) {
     if (CONFIG.windowed) StoreClientRect();
 
     SetUpTimer();
+    // This is the one instance, and its display is open: the dialog's toolkit
+    // may open its own now, while the window settles.
+    StartPreparedFileDialog();
 
     uint32_t start = PLATFORM.clock->GetMilliseconds();
     while (PLATFORM.clock->GetMilliseconds() - start < WINDOW_SETTLE_MS) ProcessWindowMessages();

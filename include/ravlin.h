@@ -90,10 +90,10 @@ RAVLIN_API int GetStringEncoding(void);
  * SetScreenMode(); drawing goes to the visible screen (SCREEN_FRONT) until
  * SetDrawTarget() chooses another target.
  *
- * When another program of the library already runs on this display, it ends
- * this process with exit code 0 (after handing over the file of
- * SetFileHandOver(), if any). Without the media layer it ends the process with
- * -1 after an error box.
+ * When the same program (by its executable's name) already runs on this
+ * display, it ends this process with exit code 0, after handing over the file
+ * of SetFileHandOver() if any (1 when the running instance did not take it).
+ * Without the media layer it ends the process with -1 after an error box.
  * \return 0; -1 when the window, input or the screen could not be started
  *         (everything started is ended again and the log says which step failed).
  * \mainthread The thread that calls it is the library's thread: every later
@@ -257,15 +257,17 @@ enum { SELECT_FILE_BUFFER_SIZE = 260 };
  *        null for none.
  * \return 1 on a confirmed choice: the current directory is then the file's
  *         folder, so the bare name opens it. 0 when the user cancelled, the
- *         chosen name is longer than the buffer, or the window was closing; -1
- *         when the dialog could not be shown (the reason went to standard error).
- *         On 0 and -1 the buffers are left as they were.
+ *         chosen name is longer than the buffer, the window was closing, or a
+ *         file arrived from the desktop meanwhile (the dialog closes; TakeOpenedFile()
+ *         gives the file); -1 when the dialog could not be shown (the reason went
+ *         to standard error). On 0 and -1 the buffers are left as they were.
  * \mainthread */
 RAVLIN_API int SelectFile(void* owner, int mode, char* path, char* title, const char* dialogTitle, const char* filter);
 
 /** Starts the dialog's toolkit in the background, so that a later SelectFile()
  * opens sooner. A program that will ask for a file calls it early, before
- * InitLibrary() say. Logs nothing.
+ * InitLibrary() say: the toolkit then starts once the main window is made
+ * (never in a start that a running instance turns away). Logs nothing.
  * \mainthread */
 RAVLIN_API void PrepareFileDialog(void);
 
@@ -923,15 +925,17 @@ RAVLIN_API int GetJoypadNum(void);
 /** Before InitLibrary(): files reach this program from later starts of it on
  * the same display and from drops on its window (TakeOpenedFile()). When
  * another start of the program already runs, InitLibrary() hands this start's
- * file over to it and ends the process with 0.
+ * file over to it and ends the process: with 0, or with 1 when the running
+ * instance did not take the file.
  * \param path The file for a running program, in the file system's bytes
  *        (made absolute here); null or "" for none.
  * \return 0; -1 when the path cannot be made absolute.
  * \mainthread */
 RAVLIN_API int SetFileHandOver(const char* path);
 
-/** The last file that arrived from a later start or a drop since the last call.
- * A file that arrives brings the window to the front.
+/** The last file that arrived from a later start or a drop since the last call
+ * (of several handed over, the last one sent). A file that arrives brings the
+ * window to the front.
  * \param path Buffer for the file's absolute path, in the file system's bytes.
  * \param size Bytes of the buffer, terminator included.
  * \return 1 with the path; 0 when no file arrived (or it does not fit the buffer).

@@ -121,11 +121,13 @@ struct PlatformWindowOps {
     int (*PeekMessage)(int queue, PlatformMessage* message);
     void (*PostMessage)(int queue, const PlatformMessage* message);
     // After IsOtherInstanceRunning answered 1: gives an absolute file path to
-    // the instance that holds the claim. 0 once sent, -1 when it could not be.
+    // the instance that holds the claim. 0 once the holder said it has it, -1
+    // when it could not be given or no answer came within a few seconds.
     int (*HandOverFile)(const char* className, const char* path);
     // Never waits: 1 with the absolute path of a file that another start handed
     // over or that was dropped on the main window (terminated within size), 0
-    // when none came. Paths that do not fit are dropped.
+    // when none came. Paths that do not fit are dropped. Handed-over files come
+    // in the order their senders started sending.
     int (*TakeOpenedFile)(char* path, int size);
 };
 
@@ -181,12 +183,16 @@ struct PlatformFileDialogRequest {
     // one more zero byte ends the block. May be null.
     const char* filter;
     int filterIndex;     // the pair selected first, from 0
+    // Asked on the caller's thread now and then while the dialog shows; 1
+    // ends the dialog as a cancel. May be null.
+    int (*ShouldEnd)(void);
 };
 
 struct PlatformDialogOps {
     // 1 with the chosen file's absolute path in path (the file system's own
     // bytes, terminated within size) when the user confirmed a file; 0 when the
-    // dialog was cancelled; -1 when it could not be shown or the path does not fit.
+    // dialog was cancelled (by the user, a close of the main window or the
+    // request's ShouldEnd); -1 when it could not be shown or the path does not fit.
     int (*RunFileDialog)(const PlatformFileDialogRequest* request, char* path, int size);
     // Starts the dialog's toolkit in the background, so that a later dialog
     // opens sooner; returns at once.

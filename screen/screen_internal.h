@@ -59,7 +59,6 @@ void CreateScreenClipper(const char* fatalMessage);
 int SetDeviceScreenMode(int width, int height, int bits, int windowed);
 void TakeDisplayFormat(void);
 int IsWindowed(void);
-void BuildMultiplyTable(void);
 
 // graph_tables.cpp
 int StartGraphManagement(void);

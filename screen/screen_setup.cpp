@@ -20,9 +20,6 @@ enum { DEFAULT_WIDTH = 640, DEFAULT_HEIGHT = 480, DEFAULT_COLOR_BITS = 16, FULL_
 enum { SMALL_VIDEO_MEMORY = 0x800000 };
 
 
-// Blending table of the drawing routines: entry (i, j) = i * j / 256.
-uint32_t MULTIPLY_TABLE[256][256];
-
 const char* COOPERATIVE_LEVEL_FATAL = "DirectDrawの協調レベルの設定に失敗しました、ソフトを終了します";
 
 int IsAcceptedFullScreenLevel(uint32_t result) {
@@ -105,12 +102,6 @@ int IsScreenDeviceReady(void) { return SCREEN.device; }
 int SetVSyncWait(int flag) {
     SCREEN.vsyncWait = flag;
     return 0;
-}
-
-void BuildMultiplyTable(void) {
-    for (int i = 0; i < 256; i++) {
-        for (int j = 0; j < 256; j++) MULTIPLY_TABLE[i][j] = (uint32_t)(i * j) >> 8;
-    }
 }
 
 // ---- Device and surfaces -------------------------------------------------------
@@ -328,7 +319,6 @@ int InitScreen(void) {
 
     DecreaseLogIndent();
     WriteLog("DirectDraw 関連の初期化は正常に終了しました\n");
-    BuildMultiplyTable();
     SCREEN.startupComplete = 1;
     return 0;
 }

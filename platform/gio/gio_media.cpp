@@ -99,8 +99,14 @@ GVariant* MakeMetadata(const PlatformMediaState& s) {
         g_variant_builder_add(&b, "{sv}", "mpris:trackid", g_variant_new_object_path(NO_TRACK));
         return g_variant_builder_end(&b);
     }
+    // A path of the player's own: /org/mpris is the interface's.
     char track[96];
-    snprintf(track, sizeof track, "/org/mpris/MediaPlayer2/%s/track/%d", G.name, s.track);
+    int length = snprintf(track, sizeof track, "/%s", G.name);
+    // An object path's elements hold letters, digits and '_' only.
+    for (int i = 1; i < length && i < (int)sizeof track; i++) {
+        if (!g_ascii_isalnum(track[i])) track[i] = '_';
+    }
+    snprintf(track + strlen(track), sizeof track - strlen(track), "/track/%d", s.track);
     g_variant_builder_add(&b, "{sv}", "mpris:trackid", g_variant_new_object_path(track));
     const char* slash = strrchr(s.path, '/');
     // The bus carries UTF-8 only: a name in another encoding is shown with replacements.
@@ -155,11 +161,16 @@ gboolean OnSetProperty(GDBusConnection*, const char*, const char*, const char* i
         return FALSE;
     }
     double rate = g_variant_get_double(value);
-    if (!std::isfinite(rate)) {
-        g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "Rate must be a number");
+    if (!std::isfinite(rate) || rate < 0) {
+        g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "Rate must be a number of 0 or more");
         return FALSE;
     }
-    QueueRequest(MEDIA_REQUEST_SET_RATE, rate);
+    // A rate of 0 is a pause; the rate itself stays.
+    if (rate == 0) {
+        QueueRequest(MEDIA_REQUEST_PAUSE, 0);
+    } else {
+        QueueRequest(MEDIA_REQUEST_SET_RATE, rate);
+    }
     return TRUE;
 }
 

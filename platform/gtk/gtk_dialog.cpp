@@ -8,9 +8,23 @@
 // The caller's thread blocks meanwhile, pumping SDL's connection now and then
 // so that the window manager still sees the main window answer (its events
 // wait in SDL's queue for the library's next pump); a close request of the
-// main window ends the dialog as a cancel would. The process's locale is never
-// changed: GTK's thread alone takes the user's.
+// main window, or the caller's own wish, ends the dialog as a cancel would.
+// The process's locale is never changed: GTK's thread alone takes the user's.
+//
+// GTK grabs the X server while it opens its display. A thread that opened a
+// connection meanwhile would wait for the server while holding Xlib's global
+// lock, which GTK's thread needs before it can let the server go: the whole
+// display would stand still. So GTK opens its display under the lock that
+// SDL's video start and end take too.
+//
+// One dialog runs at a time, in the one record below. Its answer is given
+// once: GTK's thread marks it as being given before anything can run a second
+// one (a cancel already queued runs inside the first, while its windows go),
+// and a step queued for an earlier dialog finds another dialog's number.
 #include <SDL.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <locale.h>
 #include <unistd.h>
@@ -24,6 +38,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/gtk/gtk_internal.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "platform/sdl2/sdl2_internal.h"
@@ -33,21 +48,22 @@ namespace {
 enum { TEXT_UTF8_SIZE = 1024, PUMP_INTERVAL_MS = 20, PEEKED_EVENTS = 256 };
 enum { GTK_START_TRIES = 5, GTK_RETRY_PAUSE_MS = 20 };
 
-// One dialog, from the request to its answer. Written by GTK's thread while
-// it runs; the caller reads the answer once done is set under the lock.
+// The dialog, from the request to its answer.
 struct DialogRun {
-    // The request, copied so that GTK's thread never reads the caller's memory.
+    // Under GTK_THREAD.lock: the request, copied so that GTK's thread never
+    // reads the caller's memory, and the answer.
+    unsigned number;     // counts the dialogs; each step queued for one carries it
     int save;
     std::string title;   // UTF-8
     std::string filter;  // the Shift-JIS block, terminators included
     int filterIndex;
     std::string folder;  // where the dialog starts
-    // Kept on GTK's thread.
-    GtkFileChooserNative* native;
-    // The answer.
     int done;
     int result;          // 1 chosen, 0 cancelled, -1 failed
     std::string path;
+    // GTK's thread only.
+    GtkFileChooserNative* native;
+    int answering;       // the answer is being given; no second one
 };
 
 struct GtkThreadState {
@@ -58,6 +74,7 @@ struct GtkThreadState {
 };
 
 GtkThreadState GTK_THREAD;
+DialogRun RUN;
 
 // 1 when a session bus can be reached without launching one.
 int HasSessionBus(void) {
@@ -98,7 +115,26 @@ gboolean FitDialogToScreen(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-void FitDialogWhenMapped(GtkWidget* widget, gpointer) { g_idle_add(FitDialogToScreen, g_object_ref(widget)); }
+// GDK writes the title into WM_NAME and WM_ICON_NAME through Xlib's locale
+// conversion, which follows the process's locale, not this thread's: in the C
+// locale a Japanese title comes out as Latin-1 garbage. Both are written again
+// as UTF-8, as _NET_WM_NAME is.
+void WriteUtf8WindowNames(GtkWidget* widget) {
+    GdkWindow* window = gtk_widget_get_window(widget);
+    const char* title = gtk_window_get_title(GTK_WINDOW(widget));
+    if (window == nullptr || !GDK_IS_X11_WINDOW(window) || title == nullptr) return;
+    GdkDisplay* display = gdk_window_get_display(window);
+    Atom utf8 = gdk_x11_get_xatom_by_name_for_display(display, "UTF8_STRING");
+    for (Atom property : {XA_WM_NAME, XA_WM_ICON_NAME}) {
+        XChangeProperty(GDK_DISPLAY_XDISPLAY(display), GDK_WINDOW_XID(window), property, utf8, 8, PropModeReplace,
+                        (const unsigned char*)title, (int)strlen(title));
+    }
+}
+
+void FitDialogWhenMapped(GtkWidget* widget, gpointer) {
+    WriteUtf8WindowNames(widget);
+    g_idle_add(FitDialogToScreen, g_object_ref(widget));
+}
 
 // Every file chooser dialog gets the fitting as it is realized.
 gboolean WatchDialogSize(GSignalInvocationHint*, guint, const GValue* values, gpointer) {
@@ -147,13 +183,15 @@ void RunGtkThread(std::string folder) {
     if (user != (locale_t)0) uselocale(user);
     gtk_disable_setlocale();
     // An X server refuses a few percent of connections made while another
-    // client connects or has just left (SDL's, starting beside this one): a
-    // display that is there gets a few more tries, as SDL's own start gets.
+    // client connects or has just left: a display that is there gets a few
+    // more tries, as SDL's own start gets.
     int ok = 0;
+    LockDisplayConnections();
     for (int attempt = 0; attempt < GTK_START_TRIES && !ok; attempt++) {
         if (attempt > 0) g_usleep(GTK_RETRY_PAUSE_MS * 1000);
         ok = gtk_init_check(nullptr, nullptr);
     }
+    UnlockDisplayConnections();
     if (ok) {
         g_signal_add_emission_hook(g_signal_lookup("realize", GTK_TYPE_WIDGET), 0, WatchDialogSize, nullptr,
                                    nullptr);
@@ -201,36 +239,48 @@ void FinishPendingEvents(void) {
     gdk_display_flush(gdk_display_get_default());
 }
 
-// The dialog is gone (its windows too) before the caller hears the answer.
-void EndDialog(DialogRun* run, int result) {
-    if (run->native != nullptr) {
-        gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(run->native));
-        g_object_unref(run->native);
-        run->native = nullptr;
+// 1 when a step queued for dialog number is still for the dialog that runs.
+int IsCurrentDialog(gpointer number) {
+    std::lock_guard<std::mutex> hold(GTK_THREAD.lock);
+    return RUN.number == GPOINTER_TO_UINT(number) && !RUN.done;
+}
+
+// The dialog is gone (its windows too) before the caller hears the answer,
+// which is given once.
+void EndDialog(int result, const std::string& path) {
+    if (RUN.answering) return;
+    RUN.answering = 1;
+    if (RUN.native != nullptr) {
+        gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(RUN.native));
+        g_object_unref(RUN.native);
+        RUN.native = nullptr;
     }
+    // Whatever this runs (a cancel queued meanwhile, say) finds the answer being given.
     FinishPendingEvents();
     {
         std::lock_guard<std::mutex> hold(GTK_THREAD.lock);
-        run->result = result;
-        run->done = 1;
+        RUN.path = path;
+        RUN.result = result;
+        RUN.done = 1;
     }
     GTK_THREAD.changed.notify_all();
 }
 
-void OnResponse(GtkNativeDialog*, gint response, gpointer data) {
-    DialogRun* run = (DialogRun*)data;
+void OnResponse(GtkNativeDialog* native, gint response, gpointer number) {
+    if (RUN.answering || native != GTK_NATIVE_DIALOG(RUN.native) || !IsCurrentDialog(number)) return;
     int result = 0;
+    std::string path;
     if (response == GTK_RESPONSE_ACCEPT) {
-        char* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(run->native));
+        char* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(native));
         if (chosen != nullptr) {
-            run->path = chosen;
+            path = chosen;
             result = 1;
         } else {
             result = -1;
         }
         g_free(chosen);
     }
-    EndDialog(run, result);
+    EndDialog(result, path);
 }
 
 // Windows' "*.*" means every file; a GTK glob would ask for a dot in the name.
@@ -267,43 +317,55 @@ void AddFilters(GtkFileChooser* chooser, const char* block, int selected) {
     }
 }
 
-gboolean ShowDialog(gpointer data) {
-    DialogRun* run = (DialogRun*)data;
-    if (SPARE_DIALOG != nullptr && !run->save) {
-        run->native = SPARE_DIALOG;
+gboolean ShowDialog(gpointer number) {
+    // The request as the caller left it.
+    int save, filterIndex;
+    std::string title, filter, folder;
+    {
+        std::lock_guard<std::mutex> hold(GTK_THREAD.lock);
+        if (RUN.number != GPOINTER_TO_UINT(number) || RUN.done) return G_SOURCE_REMOVE;
+        save = RUN.save;
+        filterIndex = RUN.filterIndex;
+        title = RUN.title;
+        filter = RUN.filter;
+        folder = RUN.folder;
+    }
+    RUN.answering = 0;
+    if (SPARE_DIALOG != nullptr && !save) {
+        RUN.native = SPARE_DIALOG;
         SPARE_DIALOG = nullptr;
         // The folder may have changed since the spare was made.
-        char* folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(run->native));
-        if (folder == nullptr || run->folder != folder) {
-            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(run->native), run->folder.c_str());
+        char* current = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(RUN.native));
+        if (current == nullptr || folder != current) {
+            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(RUN.native), folder.c_str());
         }
-        g_free(folder);
+        g_free(current);
     } else {
-        run->native = MakeDialog(run->save, run->folder.c_str());
+        RUN.native = MakeDialog(save, folder.c_str());
     }
-    gtk_native_dialog_set_title(GTK_NATIVE_DIALOG(run->native), run->title.c_str());
-    AddFilters(GTK_FILE_CHOOSER(run->native), run->filter.empty() ? nullptr : run->filter.c_str(), run->filterIndex);
-    g_signal_connect(run->native, "response", G_CALLBACK(OnResponse), run);
-    gtk_native_dialog_show(GTK_NATIVE_DIALOG(run->native));
+    gtk_native_dialog_set_title(GTK_NATIVE_DIALOG(RUN.native), title.c_str());
+    AddFilters(GTK_FILE_CHOOSER(RUN.native), filter.empty() ? nullptr : filter.c_str(), filterIndex);
+    g_signal_connect(RUN.native, "response", G_CALLBACK(OnResponse), number);
+    gtk_native_dialog_show(GTK_NATIVE_DIALOG(RUN.native));
     return G_SOURCE_REMOVE;
 }
 
-// The main window was closed: the dialog goes as if cancelled.
-gboolean CancelDialog(gpointer data) {
-    DialogRun* run = (DialogRun*)data;
-    if (run->done) return G_SOURCE_REMOVE;
-    if (run->native != nullptr) gtk_native_dialog_hide(GTK_NATIVE_DIALOG(run->native));
-    EndDialog(run, 0);
+// The main window was closed, or the caller wants the dialog gone: it goes as
+// if cancelled.
+gboolean CancelDialog(gpointer number) {
+    if (RUN.answering || !IsCurrentDialog(number)) return G_SOURCE_REMOVE;
+    if (RUN.native != nullptr) gtk_native_dialog_hide(GTK_NATIVE_DIALOG(RUN.native));
+    EndDialog(0, std::string());
     return G_SOURCE_REMOVE;
 }
 
 // ---- On the caller's thread ----
 
-// Runs a step on GTK's thread. Always queued: invoking it directly could run it
-// here while GTK's loop has not yet taken its context.
-void QueueOnGtkThread(GSourceFunc step, DialogRun* run) {
+// Runs a step for a dialog on GTK's thread. Always queued: invoking it
+// directly could run it here while GTK's loop has not yet taken its context.
+void QueueOnGtkThread(GSourceFunc step, unsigned number) {
     GSource* source = g_idle_source_new();
-    g_source_set_callback(source, step, run, nullptr);
+    g_source_set_callback(source, step, GUINT_TO_POINTER(number), nullptr);
     g_source_attach(source, g_main_context_default());
     g_source_unref(source);
 }
@@ -359,41 +421,90 @@ int GtkRunFileDialog(const PlatformFileDialogRequest* request, char* path, int s
     }
     hold.unlock();
 
-    DialogRun run = {};
-    run.save = request->kind == FILE_DIALOG_SAVE;
     char titleUtf8[TEXT_UTF8_SIZE];
     ConvertTextToUtf8(request->title != nullptr ? request->title : "", titleUtf8, sizeof titleUtf8);
-    run.title = titleUtf8;
-    run.filter.assign(request->filter != nullptr ? request->filter : "", FilterBlockBytes(request->filter));
-    run.filterIndex = request->filterIndex;
     char* here = g_get_current_dir();
-    run.folder = here;
+    unsigned number;
+    hold.lock();
+    number = ++RUN.number;
+    RUN.save = request->kind == FILE_DIALOG_SAVE;
+    RUN.title = titleUtf8;
+    RUN.filter.assign(request->filter != nullptr ? request->filter : "", FilterBlockBytes(request->filter));
+    RUN.filterIndex = request->filterIndex;
+    RUN.folder = here;
+    RUN.done = 0;
+    RUN.result = 0;
+    RUN.path.clear();
+    hold.unlock();
     g_free(here);
-    QueueOnGtkThread(ShowDialog, &run);
+    QueueOnGtkThread(ShowDialog, number);
 
     int cancelAsked = 0;
     hold.lock();
-    while (!run.done) {
+    while (!RUN.done) {
         hold.unlock();
-        if (!cancelAsked && IsMainWindowClosing()) {
+        if (!cancelAsked && (IsMainWindowClosing() || (request->ShouldEnd != nullptr && request->ShouldEnd()))) {
             cancelAsked = 1;
-            QueueOnGtkThread(CancelDialog, &run);
+            QueueOnGtkThread(CancelDialog, number);
         }
         hold.lock();
-        if (!run.done) GTK_THREAD.changed.wait_for(hold, std::chrono::milliseconds(PUMP_INTERVAL_MS));
+        if (!RUN.done) GTK_THREAD.changed.wait_for(hold, std::chrono::milliseconds(PUMP_INTERVAL_MS));
     }
+    int result = RUN.result;
+    std::string chosen = RUN.path;
     hold.unlock();
 
-    if (run.result != 1) return run.result;
-    if (run.path.size() >= (size_t)size) {
+    if (result != 1) return result;
+    if (chosen.size() >= (size_t)size) {
         fprintf(stderr, "%s: the chosen file's path is too long\n", program_invocation_short_name);
         return -1;
     }
-    memcpy(path, run.path.c_str(), run.path.size() + 1);
+    memcpy(path, chosen.c_str(), chosen.size() + 1);
     return 1;
 }
 
 }  // namespace
+
+namespace {
+
+gboolean AnswerWithCancelQueued(gpointer data) {
+    char* file = (char*)data;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* at = windows; at != nullptr && RUN.native != nullptr; at = at->next) {
+        if (!GTK_IS_FILE_CHOOSER_DIALOG(at->data) || !gtk_widget_get_visible(GTK_WIDGET(at->data))) continue;
+        GtkFileChooser* chooser = GTK_FILE_CHOOSER(at->data);
+        // The chooser selects a file once its folder has loaded.
+        gtk_file_chooser_set_filename(chooser, file);
+        for (int waited = 0; waited < 5000; waited += 10) {
+            char* selected = gtk_file_chooser_get_filename(chooser);
+            int done = selected != nullptr && strcmp(selected, file) == 0;
+            g_free(selected);
+            if (done) break;
+            while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+            g_usleep(10 * 1000);
+        }
+        unsigned number;
+        {
+            std::lock_guard<std::mutex> hold(GTK_THREAD.lock);
+            number = RUN.number;
+        }
+        QueueOnGtkThread(CancelDialog, number);
+        gtk_dialog_response(GTK_DIALOG(at->data), GTK_RESPONSE_ACCEPT);
+        break;
+    }
+    g_list_free(windows);
+    g_free(file);
+    return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+void AnswerGtkDialogWithCancelQueued(const char* file) {
+    GSource* source = g_idle_source_new();
+    g_source_set_callback(source, AnswerWithCancelQueued, g_strdup(file), nullptr);
+    g_source_attach(source, g_main_context_default());
+    g_source_unref(source);
+}
 
 const PlatformDialogOps GTK_DIALOG_OPS = {
     GtkRunFileDialog,

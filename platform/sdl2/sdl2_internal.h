@@ -14,6 +14,15 @@ int StartSdl2Video(uint32_t flags);
 // Lets go of the video the media-layer gate kept started for the window class.
 void ReleaseSdl2VideoHold(void);
 
+// Held while a connection to the display is opened or closed: SDL's video
+// start and end, GTK's start. GTK grabs the server while it opens its
+// connection, and a connection opened meanwhile on another thread would hold
+// Xlib's global lock while it waits for the server, which GTK needs to let go.
+void LockDisplayConnections(void);
+void UnlockDisplayConnections(void);
+// SDL_QuitSubSystem for subsystems that include video, under that lock.
+void QuitSdl2Video(uint32_t flags);
+
 // The main window as an SDL_Window pointer, or null: the screen device draws
 // through its surface.
 void* GetSdl2MainWindow(void);
@@ -33,10 +42,6 @@ uint32_t GetSdl2WindowEventCount(void);
 
 // SDL's id of the main window, 0 when there is none.
 uint32_t GetSdl2MainWindowId(void);
-
-// The name of the one-instance claim of a window class for this user, this
-// program and this display (DISPLAY without its screen number). Length as snprintf.
-int FormatSdl2InstanceName(const char* className, char* name, int size);
 
 // Number of SDL scancodes (the size of SDL's key-state array).
 int GetSdl2ScancodeCount(void);

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -76,7 +77,10 @@ void Sdl2ShowErrorBox(const char* title, const char* text) {
     if (utf8Title != nullptr && utf8Text != nullptr) {
         ConvertSjisToUtf8(title, utf8Title, (int)titleSize);
         ConvertSjisToUtf8(text, utf8Text, (int)textSize);
+        // The box opens a display connection of its own.
+        LockDisplayConnections();
         SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, utf8Title, utf8Text, nullptr);
+        UnlockDisplayConnections();
     }
     free(utf8Title);
     free(utf8Text);
@@ -230,10 +234,21 @@ uint64_t Sdl2ReadTimeStampCounter(void) {
 
 }  // namespace
 
+std::mutex DISPLAY_CONNECTIONS;
+
+void LockDisplayConnections(void) { DISPLAY_CONNECTIONS.lock(); }
+void UnlockDisplayConnections(void) { DISPLAY_CONNECTIONS.unlock(); }
+
+void QuitSdl2Video(uint32_t flags) {
+    LockDisplayConnections();
+    SDL_QuitSubSystem(flags);
+    UnlockDisplayConnections();
+}
+
 void ReleaseSdl2VideoHold(void) {
     if (!VIDEO_HELD_FOR_CLASS) return;
     VIDEO_HELD_FOR_CLASS = 0;
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    QuitSdl2Video(SDL_INIT_VIDEO);
 }
 
 int StartSdl2Video(uint32_t flags) {
@@ -255,11 +270,14 @@ int StartSdl2Video(uint32_t flags) {
     // another client left (EAGAIN, ECONNRESET): a display that is there gets
     // a few more tries.
     int tries = hasX ? VIDEO_START_TRIES : 1;
-    for (int i = 0; i < tries; i++) {
+    int started = 0;
+    LockDisplayConnections();
+    for (int i = 0; i < tries && !started; i++) {
         if (i > 0) Sdl2Sleep(VIDEO_RETRY_PAUSE_MS);
-        if (SDL_InitSubSystem(flags) == 0) return 0;
+        started = SDL_InitSubSystem(flags) == 0;
     }
-    return -1;
+    UnlockDisplayConnections();
+    return started ? 0 : -1;
 }
 
 const PlatformSystemOps SDL2_SYSTEM_OPS = {

@@ -8,34 +8,18 @@
 // (none at all under a bare X server), so frame sizes are whatever the manager
 // reported last for the main window.
 //
-// The single-instance claim is an abstract-namespace Unix socket named after
-// the class, the user, the program and the display: the kernel drops it when
-// the process ends, however it ends. Other programs of the library, and the
-// same program on another display, do not stand in each other's way.
-//
-// The claim's socket also listens: a later start of the program hands its file
-// over through it. An abstract socket has no file permissions, so every peer's
-// credentials are checked, and a message is taken only whole: an absolute path
-// of at most PATH_MAX bytes with its zero byte, then the end of the stream.
-// Everything is read without waiting, a few clients at a time, each given a
-// couple of seconds to finish.
+// The one-instance claim and the hand-over channel use no SDL: they are
+// platform/unix/hand_over.cpp's, offered here as the window's operations.
 #include <SDL.h>
-#include <poll.h>
-#include <fcntl.h>
 #include <limits.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <time.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "platform/sdl2/sdl2_internal.h"
+#include "platform/unix/hand_over.h"
 
 namespace {
 
@@ -45,20 +29,7 @@ enum { TITLE_UTF8_SIZE = 1024 };  // bytes; a 255-byte Shift-JIS title needs at 
 // messages than this; the rest wait in SDL's own queue for the next peek.
 enum { SDL_DRAIN_ROOM = 64 };
 
-enum {
-    MAX_HAND_OVER_CLIENTS = 4,
-    HAND_OVER_MESSAGE_SIZE = PATH_MAX,  // bytes, the zero byte included
-    HAND_OVER_CLIENT_MS = 2000,         // a client that has not finished by then is dropped
-    HAND_OVER_SEND_MS = 2000,           // the sender's bound on a stuck receiver
-};
-
-// A connection of the hand-over channel, read a little each frame.
-struct HandOverClient {
-    int fd;             // -1 when the entry is free
-    uint64_t startMs;   // monotonic clock at accept
-    int length;         // bytes received so far
-    char message[HAND_OVER_MESSAGE_SIZE];
-};
+enum { DROPPED_PATH_SIZE = PATH_MAX };  // bytes, the zero byte included
 
 struct Sdl2WindowState {
     SDL_Window* window;
@@ -76,18 +47,12 @@ struct Sdl2WindowState {
     // Desktop mode last seen, to notice a change.
     int haveDesktop;
     int desktopWidth, desktopHeight, desktopColorBits;
-    // Single-instance claim.
-    int instanceSocket;      // -1 when this process holds no claim
-    pid_t instancePid;       // process that made the claim (a forked child did not)
-    char instanceName[96];
-    // Files for the program: the last one dropped on the window, and the
-    // clients of the hand-over channel.
+    // The last file dropped on the window, not yet taken.
     int hasDroppedFile;
-    char droppedFile[HAND_OVER_MESSAGE_SIZE];
-    HandOverClient clients[MAX_HAND_OVER_CLIENTS];
+    char droppedFile[DROPPED_PATH_SIZE];
 };
 
-Sdl2WindowState W = {nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, 0, {}, 0, {}, {}};
+Sdl2WindowState W = {};
 
 // A dropped file is kept when it fits; a later drop replaces an earlier one.
 void KeepDroppedFile(const char* file) {
@@ -263,175 +228,6 @@ namespace {
 
 // ---- Operations ----
 
-// The running program's file name (without its folder), as the kernel knows it.
-void ReadProgramName(char* name, size_t size) {
-    char path[4096];
-    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) {
-        snprintf(name, size, "%s", program_invocation_short_name);
-        return;
-    }
-    path[length] = '\0';
-    const char* slash = strrchr(path, '/');
-    const char* base = slash != nullptr ? slash + 1 : path;
-    size_t n = strlen(base) < size - 1 ? strlen(base) : size - 1;  // a long name is cut
-    memcpy(name, base, n);
-    name[n] = '\0';
-}
-
-// The display the window will open on, without its screen number (":1.0" and
-// ":1" are one display); Wayland's socket name when there is no X display.
-void ReadDisplayName(char* name, size_t size) {
-    const char* display = getenv("DISPLAY");
-    if (display != nullptr && *display != '\0') {
-        snprintf(name, size, "%s", display);
-        char* colon = strrchr(name, ':');
-        char* dot = colon != nullptr ? strchr(colon, '.') : nullptr;
-        if (dot != nullptr) *dot = '\0';
-        return;
-    }
-    const char* wayland = getenv("WAYLAND_DISPLAY");
-    snprintf(name, size, "wayland:%s", wayland != nullptr ? wayland : "");
-}
-
-}  // namespace
-
-int FormatSdl2InstanceName(const char* className, char* name, int size) {
-    char program[40], display[48];
-    ReadProgramName(program, sizeof program);
-    ReadDisplayName(display, sizeof display);
-    return snprintf(name, (size_t)size, "%s-%u-%s-%s", className != nullptr ? className : "", (unsigned)getuid(),
-                    program, display);
-}
-
-namespace {
-
-// The abstract address of a class's claim; its length for connect and bind.
-socklen_t InstanceAddress(const char* className, struct sockaddr_un* address) {
-    memset(address, 0, sizeof *address);
-    address->sun_family = AF_UNIX;
-    int length = FormatSdl2InstanceName(className, address->sun_path + 1, (int)sizeof address->sun_path - 1);
-    if (length > (int)sizeof address->sun_path - 2) length = (int)sizeof address->sun_path - 2;
-    return (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + length);
-}
-
-int Sdl2IsOtherInstanceRunning(const char* className) {
-    if (className == nullptr) className = "";
-    pid_t self = getpid();
-    if (W.instanceSocket >= 0) {
-        if (W.instancePid == self && strcmp(W.instanceName, className) == 0) return 0;
-        // A claim under another name, or one inherited from the parent across
-        // fork: let it go so that it cannot outlive its owner.
-        close(W.instanceSocket);
-        W.instanceSocket = -1;
-    }
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;  // no answer to be had: do not refuse the start
-    // Abstract namespace: the name starts with a zero byte and is not a file.
-    struct sockaddr_un address;
-    socklen_t size = InstanceAddress(className, &address);
-    if (bind(fd, (struct sockaddr*)&address, size) != 0) {
-        int error = errno;
-        close(fd);
-        return error == EADDRINUSE ? 1 : 0;
-    }
-    // Later starts hand their files over here; accepting never waits.
-    if (listen(fd, 8) != 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) {
-        close(fd);
-        return 0;
-    }
-    W.instanceSocket = fd;
-    W.instancePid = self;
-    snprintf(W.instanceName, sizeof W.instanceName, "%s", className);
-    for (HandOverClient& client : W.clients) client.fd = -1;
-    return 0;
-}
-
-int Sdl2HandOverFile(const char* className, const char* path) {
-    if (path == nullptr || path[0] != '/' || strlen(path) >= HAND_OVER_MESSAGE_SIZE) return -1;
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    // A receiver that stopped reading must not hold this start for ever.
-    struct timeval bound = {HAND_OVER_SEND_MS / 1000, (HAND_OVER_SEND_MS % 1000) * 1000};
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
-    struct sockaddr_un address;
-    socklen_t size = InstanceAddress(className != nullptr ? className : "", &address);
-    int ok = connect(fd, (struct sockaddr*)&address, size) == 0;
-    size_t total = strlen(path) + 1;  // the zero byte ends the path
-    for (size_t sent = 0; ok && sent < total;) {
-        ssize_t n = send(fd, path + sent, total - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) continue;
-            ok = 0;
-            break;
-        }
-        sent += (size_t)n;
-    }
-    // The end of the stream tells the receiver that nothing follows.
-    if (ok) ok = shutdown(fd, SHUT_WR) == 0;
-    close(fd);
-    return ok ? 0 : -1;
-}
-
-uint64_t MonotonicMilliseconds(void) {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (uint64_t)now.tv_sec * 1000 + (uint64_t)now.tv_nsec / 1000000;
-}
-
-void DropClient(HandOverClient* client) {
-    close(client->fd);
-    client->fd = -1;
-}
-
-// Takes waiting connections into free entries; a peer of another user is
-// closed at once, before a byte of it is read.
-void AcceptClients(void) {
-    for (HandOverClient& client : W.clients) {
-        if (client.fd >= 0) continue;
-        int fd = accept4(W.instanceSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) return;
-        struct ucred peer;
-        socklen_t size = sizeof peer;
-        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || size != sizeof peer ||
-            peer.uid != getuid()) {
-            close(fd);
-            continue;  // the entry is still free
-        }
-        client.fd = fd;
-        client.startMs = MonotonicMilliseconds();
-        client.length = 0;
-    }
-}
-
-// Reads what a client has sent. 1 when its message is whole and good (the
-// path is then in message), 0 while it may still come, -1 when the client
-// is to be dropped.
-int ReadClient(HandOverClient* client) {
-    for (;;) {
-        char* at = client->message + client->length;
-        int room = (int)sizeof client->message - client->length;
-        // One byte more than the room shows a message that is too long.
-        char spare;
-        ssize_t n = room > 0 ? recv(client->fd, at, (size_t)room, 0) : recv(client->fd, &spare, 1, 0);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-            return MonotonicMilliseconds() - client->startMs > HAND_OVER_CLIENT_MS ? -1 : 0;
-        }
-        if (n == 0) break;  // the end of the stream
-        if (room == 0) return -1;
-        // Only an absolute path is ever accepted: anything else is refused at its first byte.
-        if (client->message[0] != '/') return -1;
-        client->length += (int)n;
-    }
-    // Whole: one path and its zero byte, no other zero before it.
-    int length = client->length;
-    if (length < 2 || client->message[length - 1] != '\0') return -1;
-    if (memchr(client->message, '\0', (size_t)length - 1) != nullptr) return -1;
-    return 1;
-}
-
 int Sdl2TakeOpenedFile(char* path, int size) {
     if (W.hasDroppedFile) {
         W.hasDroppedFile = 0;
@@ -440,24 +236,7 @@ int Sdl2TakeOpenedFile(char* path, int size) {
             return 1;
         }
     }
-    // A claim inherited across fork is not this process's to serve.
-    if (W.instanceSocket < 0 || W.instancePid != getpid()) return 0;
-    // Asked on every pass of the message loop: an accept on the listening
-    // socket costs the kernel a socket made and freed even when nobody waits,
-    // a look costs nothing.
-    struct pollfd waiting = {W.instanceSocket, POLLIN, 0};
-    if (poll(&waiting, 1, 0) > 0) AcceptClients();
-    for (HandOverClient& client : W.clients) {
-        if (client.fd < 0) continue;
-        int state = ReadClient(&client);
-        if (state == 0) continue;
-        DropClient(&client);
-        if (state == 1 && (int)strlen(client.message) < size) {
-            memcpy(path, client.message, strlen(client.message) + 1);
-            return 1;
-        }
-    }
-    return 0;
+    return TakeHandedOverFile(path, size);
 }
 
 // Called before the class exists: holds the video subsystem just for the query.
@@ -465,7 +244,7 @@ int Sdl2GetDesktopMode(int* width, int* height, int* colorBits) {
     if (StartSdl2Video(SDL_INIT_VIDEO) != 0) return -1;
     int ok;
     ReadDesktop(width, height, colorBits, &ok);
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    QuitSdl2Video(SDL_INIT_VIDEO);
     return ok ? 0 : -1;
 }
 
@@ -495,7 +274,7 @@ void Sdl2UnregisterWindowClass(const char*) {
     // Stopping video would destroy the window behind our back.
     Sdl2DestroyMainWindow();
     SDL_DelEventWatch(CountWindowEvent, nullptr);
-    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+    QuitSdl2Video(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
     W.classRegistered = 0;
     W.haveDesktop = 0;
 }
@@ -612,10 +391,10 @@ void Sdl2PostMessage(int queue, const PlatformMessage* message) { PushPlatformMe
 void* GetSdl2MainWindow(void) { return W.window; }
 
 const PlatformWindowOps SDL2_WINDOW_OPS = {
-    Sdl2IsOtherInstanceRunning, Sdl2GetDesktopMode, Sdl2RegisterWindowClass,
+    ClaimInstance, Sdl2GetDesktopMode, Sdl2RegisterWindowClass,
     Sdl2UnregisterWindowClass, Sdl2AdjustWindowRect, Sdl2CreateMainWindow,
     Sdl2DestroyMainWindow, Sdl2ShowMainWindow, Sdl2SetWindowTitle, Sdl2GetWindowRect,
     Sdl2GetClientRect, Sdl2MoveMainWindow, Sdl2SetWindowStyle, Sdl2RaiseMainWindow,
     Sdl2SetCursorVisible, Sdl2DisableIme, Sdl2PeekMessage, Sdl2PostMessage,
-    Sdl2HandOverFile, Sdl2TakeOpenedFile,
+    HandOverFileToInstance, Sdl2TakeOpenedFile,
 };

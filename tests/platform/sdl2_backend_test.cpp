@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 
 #include "platform/platform.h"
 #include "platform/sdl2/sdl2_internal.h"
+#include "platform/unix/hand_over.h"
 
 namespace {
 
@@ -290,31 +292,63 @@ TEST(Sdl2Instance, ClaimIsPerDisplay) {
     std::string saved = was != nullptr ? was : "";
     setenv("DISPLAY", ":91.0", 1);
     char formatted[108];
-    FormatSdl2InstanceName("Ravlin", formatted, sizeof formatted);
+    FormatInstanceName("Ravlin", formatted, sizeof formatted);
     if (was != nullptr) setenv("DISPLAY", saved.c_str(), 1); else unsetenv("DISPLAY");
-    EXPECT_EQ(std::string(formatted), "Ravlin-" + std::to_string(getuid()) + "-sdl2_backend_test-:91");
+    EXPECT_EQ(std::string(formatted), "Ravlin-sdl2_backend_test-:91");
+}
+
+// A folder of the test's own for claims, standing for $XDG_RUNTIME_DIR (or,
+// with private 0, a folder anybody may write, as /tmp): set in the
+// environment until the end of the scope.
+struct ClaimFolder {
+    std::string path, oldRuntime, oldTemp;
+    bool hadRuntime, hadTemp;
+    explicit ClaimFolder(int privateToUser) {
+        char pattern[] = "/tmp/ravlin-claims-XXXXXX";
+        path = mkdtemp(pattern);
+        chmod(path.c_str(), privateToUser ? 0700 : 01777);
+        const char* runtime = getenv("XDG_RUNTIME_DIR");
+        const char* temp = getenv("TMPDIR");
+        hadRuntime = runtime != nullptr;
+        hadTemp = temp != nullptr;
+        oldRuntime = hadRuntime ? runtime : "";
+        oldTemp = hadTemp ? temp : "";
+        if (privateToUser) {
+            setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
+        } else {
+            unsetenv("XDG_RUNTIME_DIR");
+            setenv("TMPDIR", path.c_str(), 1);
+        }
+    }
+    ~ClaimFolder() {
+        if (hadRuntime) setenv("XDG_RUNTIME_DIR", oldRuntime.c_str(), 1); else unsetenv("XDG_RUNTIME_DIR");
+        if (hadTemp) setenv("TMPDIR", oldTemp.c_str(), 1); else unsetenv("TMPDIR");
+        (void)!system(("rm -rf '" + path + "'").c_str());
+    }
+};
+
+std::string ClaimSocket(const std::string& claim) {
+    char path[108];
+    return FormatInstanceSocketPath(claim.c_str(), path, sizeof path) == 0 ? path : "";
 }
 
 // ---- Files handed over through the claim ----
 
-// Connects to a claim as a later start would and sends bytes; then waits for
-// the holder to close its end. Runs in a child, so that a holder that stops
-// reading blocks only the child. With asNobody the child first becomes the
-// user nobody. Returns the child's pid.
+// Connects to a claim's socket as a later start would and sends bytes; then
+// waits for the holder to close its end. Runs in a child, so that a holder
+// that stops reading blocks only the child. With asNobody the child first
+// becomes the user nobody. Returns the child's pid; it ends with 3 when it
+// could not connect.
 pid_t SendToClaim(const std::string& claim, const std::string& bytes, int asNobody, int finish) {
-    // The claim's name holds the holder's user: taken before becoming another.
-    char name[108];
-    int length = FormatSdl2InstanceName(claim.c_str(), name, sizeof name);
+    std::string socketPath = ClaimSocket(claim);
     pid_t child = fork();
     if (child != 0) return child;
     if (asNobody && (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)) _exit(2);
     int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     struct sockaddr_un address = {};
     address.sun_family = AF_UNIX;
-    memcpy(address.sun_path + 1, name, (size_t)length);
-    if (connect(fd, (struct sockaddr*)&address, (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + length)) != 0) {
-        _exit(3);
-    }
+    memcpy(address.sun_path, socketPath.c_str(), socketPath.size());
+    if (connect(fd, (struct sockaddr*)&address, sizeof address) != 0) _exit(3);
     for (size_t sent = 0; sent < bytes.size();) {
         ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) break;  // the holder gave up on us
@@ -327,35 +361,64 @@ pid_t SendToClaim(const std::string& claim, const std::string& bytes, int asNobo
     _exit(0);
 }
 
-// Polls the holder's side until the child has ended; every file taken meanwhile.
-std::vector<std::string> TakeWhileRunning(pid_t child) {
+// A later start's own hand-over, in a child: it ends with 0 when the holder
+// said it has the file.
+pid_t HandOverInChild(const std::string& claim, const std::string& path) {
+    pid_t child = fork();
+    if (child != 0) return child;
+    _exit(SDL2_WINDOW_OPS.HandOverFile(claim.c_str(), path.c_str()) == 0 ? 0 : 1);
+}
+
+int ExitCode(pid_t child) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Polls the holder's side until the child has ended; every file taken
+// meanwhile. The child's exit code goes to *code when asked for.
+std::vector<std::string> TakeWhileRunning(pid_t child, int* code = nullptr) {
     std::vector<std::string> taken;
     char path[4096];
     for (;;) {
         int status = 0;
         int ended = waitpid(child, &status, WNOHANG) == child;
-        // A sender that never reached the claim would prove nothing.
-        if (ended) EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the sender failed: " << status;
         // Once the child is gone all it sent is there to read: one more pass takes it.
         while (SDL2_WINDOW_OPS.TakeOpenedFile(path, sizeof path) == 1) taken.push_back(path);
-        if (ended) return taken;
+        if (ended) {
+            int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            // A sender that never reached the claim would prove nothing.
+            if (code != nullptr) {
+                *code = exitCode;
+            } else {
+                EXPECT_EQ(exitCode, 0) << "the sender failed";
+            }
+            return taken;
+        }
         usleep(1000);
     }
 }
 
-TEST(Sdl2HandOver, OnlyAWholeAbsolutePathOfTheSameUserIsTaken) {
+TEST(Sdl2HandOver, OnlyAWholeAbsolutePathOfTheSameUserIsTakenAndAnswered) {
+    ClaimFolder folder(1);
     std::string claim = InstanceName("handover");
     ASSERT_EQ(SDL2_WINDOW_OPS.IsOtherInstanceRunning(claim.c_str()), 0);
     char path[4096];
     EXPECT_EQ(SDL2_WINDOW_OPS.TakeOpenedFile(path, sizeof path), 0) << "nothing came yet";
 
-    // A later start's own call: the path arrives whole, once.
-    ASSERT_EQ(SDL2_WINDOW_OPS.HandOverFile(claim.c_str(), "/music/a b.ogg"), 0);
-    ASSERT_EQ(SDL2_WINDOW_OPS.TakeOpenedFile(path, sizeof path), 1);
-    EXPECT_STREQ(path, "/music/a b.ogg");
+    // A later start's own call: the path arrives whole, once, and the sender
+    // hears that it did.
+    std::vector<std::string> taken = TakeWhileRunning(HandOverInChild(claim, "/music/a b.ogg"));
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(taken[0], "/music/a b.ogg");
     EXPECT_EQ(SDL2_WINDOW_OPS.TakeOpenedFile(path, sizeof path), 0);
     EXPECT_EQ(SDL2_WINDOW_OPS.HandOverFile(claim.c_str(), "music/relative.ogg"), -1) << "made absolute by the sender";
     EXPECT_EQ(SDL2_WINDOW_OPS.HandOverFile(InstanceName("nobody-holds").c_str(), "/music/x.ogg"), -1);
+
+    // A holder that never answers is a failed hand-over, not a sent one.
+    pid_t silent = HandOverInChild(claim, "/music/unanswered.ogg");
+    EXPECT_EQ(ExitCode(silent), 1);
+    SDL2_WINDOW_OPS.TakeOpenedFile(path, sizeof path);  // what it sent is taken late
 
     // Random bytes from a fixed seed, so that every run sends the same.
     std::string random(65536, '\0');
@@ -386,29 +449,158 @@ TEST(Sdl2HandOver, OnlyAWholeAbsolutePathOfTheSameUserIsTaken) {
     cases[9].taken = longest.c_str();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<std::string> taken = TakeWhileRunning(SendToClaim(claim, c.bytes, 0, c.finish));
+        std::vector<std::string> got = TakeWhileRunning(SendToClaim(claim, c.bytes, 0, c.finish));
         if (c.taken == nullptr) {
-            EXPECT_TRUE(taken.empty()) << taken.size() << " taken, the first " << taken[0].size() << " bytes";
+            EXPECT_TRUE(got.empty()) << got.size() << " taken, the first " << got[0].size() << " bytes";
         } else {
-            ASSERT_EQ(taken.size(), 1u);
-            EXPECT_EQ(taken[0], c.taken);
+            ASSERT_EQ(got.size(), 1u);
+            EXPECT_EQ(got[0], c.taken);
         }
     }
 
-    // Another user's start is refused before a byte of it is read.
+    // Another user cannot even reach the claim's folder.
     if (getuid() == 0) {
-        std::vector<std::string> taken = TakeWhileRunning(SendToClaim(claim, std::string("/music/x.ogg\0", 13), 1, 1));
-        EXPECT_TRUE(taken.empty()) << "another user's file was taken";
+        int code = -1;
+        std::vector<std::string> got = TakeWhileRunning(SendToClaim(claim, std::string("/music/x.ogg\0", 13), 1, 1), &code);
+        EXPECT_EQ(code, 3) << "another user reached the claim";
+        EXPECT_TRUE(got.empty()) << "another user's file was taken";
     } else {
-        printf("not run as root: the refusal of another user is left to the player's end-to-end test\n");
+        printf("not run as root: another user is left to the player's end-to-end test\n");
     }
 
     // A sender that stalls holds up nobody else, and the channel serves on.
     pid_t stalled = SendToClaim(claim, "/music/sta", 0, 0);
-    ASSERT_EQ(SDL2_WINDOW_OPS.HandOverFile(claim.c_str(), "/music/after.ogg"), 0);
-    std::vector<std::string> taken = TakeWhileRunning(stalled);
+    pid_t after = HandOverInChild(claim, "/music/after.ogg");
+    taken = TakeWhileRunning(after);
     ASSERT_EQ(taken.size(), 1u);
     EXPECT_EQ(taken[0], "/music/after.ogg");
+    taken = TakeWhileRunning(stalled);
+    EXPECT_TRUE(taken.empty());
+}
+
+// Six starts hand their files over while the holder is busy: they come out in
+// the order the senders connected, more of them than the channel serves at once.
+TEST(Sdl2HandOver, FilesComeInTheOrderTheirSendersConnected) {
+    ClaimFolder folder(1);
+    std::string claim = InstanceName("order");
+    ASSERT_EQ(SDL2_WINDOW_OPS.IsOtherInstanceRunning(claim.c_str()), 0);
+    std::vector<pid_t> senders;
+    for (int i = 1; i <= 6; i++) {
+        senders.push_back(HandOverInChild(claim, "/music/h" + std::to_string(i) + ".ogg"));
+        usleep(100 * 1000);  // each one connected before the next starts
+    }
+    std::vector<std::string> taken;
+    char path[4096];
+    for (int polls = 0; polls < 3000 && taken.size() < 6; polls++) {
+        while (SDL2_WINDOW_OPS.TakeOpenedFile(path, sizeof path) == 1) taken.push_back(path);
+        usleep(1000);
+    }
+    for (pid_t sender : senders) EXPECT_EQ(ExitCode(sender), 0) << "a sender got no answer";
+    std::vector<std::string> expected;
+    for (int i = 1; i <= 6; i++) expected.push_back("/music/h" + std::to_string(i) + ".ogg");
+    EXPECT_EQ(taken, expected);
+}
+
+// The claim's folder must be the user's own: a runtime folder others may
+// enter is not used, a shared temporary folder gets one of the user's own, and
+// one that another user made there is refused; the start then runs on its own
+// and nothing it has goes to that user.
+TEST(Sdl2HandOver, AFolderOthersCanReachIsNeverUsed) {
+    ClaimFolder shared(0);
+    std::string claim = InstanceName("folders");
+    std::string own = shared.path + "/ravlin-" + std::to_string(getuid());
+
+    setenv("XDG_RUNTIME_DIR", shared.path.c_str(), 1);  // 1777: open to all
+    ASSERT_EQ(SDL2_WINDOW_OPS.IsOtherInstanceRunning(claim.c_str()), 0);
+    unsetenv("XDG_RUNTIME_DIR");
+    struct stat st;
+    ASSERT_EQ(lstat(own.c_str(), &st), 0) << "no folder of the user's own was made";
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(ClaimSocket(claim).rfind(own + "/", 0), 0u) << ClaimSocket(claim);
+
+    if (getuid() != 0) {
+        printf("not run as root: another user's folder is not tried here\n");
+        return;
+    }
+    // Another user's folder under the user's name, with a listener of that
+    // user's in it under the claim's name.
+    ASSERT_EQ(system(("rm -rf '" + own + "'").c_str()), 0);
+    ASSERT_EQ(mkdir(own.c_str(), 0777), 0);
+    ASSERT_EQ(chown(own.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(own.c_str(), 0777), 0);
+    int heard[2];
+    ASSERT_EQ(pipe(heard), 0);
+    pid_t listener = fork();
+    if (listener == 0) {
+        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(2);
+        char name[108];
+        FormatInstanceName(claim.c_str(), name, sizeof name);
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        struct sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        std::string socketPath = own + "/" + name + ".sock";
+        memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+        if (bind(fd, (struct sockaddr*)&address, sizeof address) != 0 || listen(fd, 4) != 0) _exit(3);
+        (void)!write(heard[1], "r", 1);
+        int client = accept(fd, nullptr, nullptr);
+        char byte;
+        if (client >= 0 && read(client, &byte, 1) == 1) (void)!write(heard[1], "x", 1);
+        _exit(0);
+    }
+    char ready = 0;
+    ASSERT_EQ(read(heard[0], &ready, 1), 1);
+    std::string refused = CaptureStderr([&] {
+        pid_t other = fork();
+        if (other == 0) _exit(SDL2_WINDOW_OPS.IsOtherInstanceRunning(claim.c_str()) == 0 &&
+                                       SDL2_WINDOW_OPS.HandOverFile(claim.c_str(), "/music/secret.ogg") == -1
+                                   ? 0
+                                   : 1);
+        EXPECT_EQ(ExitCode(other), 0) << "the start did not run on its own";
+    });
+    EXPECT_NE(refused.find("is not a folder of this user's own"), std::string::npos) << refused;
+    kill(listener, SIGKILL);
+    waitpid(listener, nullptr, 0);
+    close(heard[1]);
+    char got = 0;
+    EXPECT_NE(read(heard[0], &got, 1) == 1 && got == 'x', true) << "a byte reached the other user";
+    close(heard[0]);
+}
+
+// The sender asks who listens before it says anything: a listener of another
+// user (here one that root let take the socket in the user's own folder) hears nothing.
+TEST(Sdl2HandOver, TheSenderTellsNothingToAListenerOfAnotherUser) {
+    if (getuid() != 0) GTEST_SKIP() << "needs root to stand for another user";
+    ClaimFolder folder(1);
+    std::string claim = InstanceName("listener");
+    std::string socketPath = ClaimSocket(claim);
+    int heard[2];
+    ASSERT_EQ(pipe(heard), 0);
+    pid_t listener = fork();
+    if (listener == 0) {
+        // Bound as this user, listening as nobody: the credentials a peer sees are the listener's.
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        struct sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        memcpy(address.sun_path, socketPath.c_str(), socketPath.size());
+        if (bind(fd, (struct sockaddr*)&address, sizeof address) != 0) _exit(3);
+        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(2);
+        if (listen(fd, 4) != 0) _exit(4);
+        (void)!write(heard[1], "r", 1);
+        int client = accept(fd, nullptr, nullptr);
+        char byte;
+        if (client >= 0 && read(client, &byte, 1) == 1) (void)!write(heard[1], "x", 1);
+        _exit(0);
+    }
+    char ready = 0;
+    ASSERT_EQ(read(heard[0], &ready, 1), 1);
+    EXPECT_EQ(SDL2_WINDOW_OPS.HandOverFile(claim.c_str(), "/music/secret.ogg"), -1);
+    kill(listener, SIGKILL);
+    waitpid(listener, nullptr, 0);
+    close(heard[1]);
+    char got = 0;
+    EXPECT_FALSE(read(heard[0], &got, 1) == 1 && got == 'x') << "a byte reached the other user";
+    close(heard[0]);
 }
 
 // ---- Media layer gate ----
