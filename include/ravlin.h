@@ -79,6 +79,7 @@ enum {
 RAVLIN_API int SetStringEncoding(int encoding);
 
 /** The encoding chosen with SetStringEncoding().
+ * Logs nothing.
  * \return STRING_SHIFT_JIS or STRING_UTF8.
  * \mainthread */
 RAVLIN_API int GetStringEncoding(void);
@@ -94,6 +95,7 @@ RAVLIN_API int GetStringEncoding(void);
  * display, it ends this process with exit code 0, after handing over the file
  * of SetFileHandOver() if any (1 when the running instance did not take it).
  * Without the media layer it ends the process with -1 after an error box.
+ * Logs each step, the system report first.
  * \return 0; -1 when the window, input or the screen could not be started
  *         (everything started is ended again and the log says which step failed).
  * \mainthread The thread that calls it is the library's thread: every later
@@ -108,6 +110,7 @@ RAVLIN_API int InitLibrary(void);
 RAVLIN_API int EndLibrary(void);
 
 /** The library's version.
+ * Logs nothing.
  * \return "2.06b" (RAVLIN_VERSION_TEXT); static text, never null.
  * \mainthread */
 RAVLIN_API const char* GetLibraryVersion(void);
@@ -127,6 +130,7 @@ RAVLIN_API const char* GetLibraryVersion(void);
  * files dropped on it, the media controls). While the window is in the
  * background it waits, sleeping 1 ms at a time, until it is in front again or
  * the program is to end.
+ * Logs only what a rebuild of the screen after a display change logs.
  * \return 0 to keep running; -1 once the program is to end (the window was
  *         closed), and on every call after that.
  * \mainthread */
@@ -136,6 +140,7 @@ RAVLIN_API int ProcessWindowMessages(void);
  * it otherwise ("Ravlin" when none was set).
  * \param title Text in the program's encoding, at most 255 bytes (longer titles
  *        are cut after the last whole character that fits); null is empty.
+ * Logs nothing.
  * \return 0, always.
  * \mainthread */
 RAVLIN_API int SetWindowTitleText(const char* title);
@@ -151,11 +156,13 @@ RAVLIN_API int SetWindowTitleText(const char* title);
 RAVLIN_API int ChangeWindowMode(int flag);
 
 /** Whether the window is windowed or full screen.
+ * Logs nothing.
  * \return 1 windowed, 0 full screen (the value last given to ChangeWindowMode(); 1 before it).
  * \mainthread */
 RAVLIN_API int GetWindowModeFlag(void);
 
 /** Whether the window is in front (has the keyboard focus).
+ * Logs nothing.
  * \return 1 in front, 0 in the background or without a window.
  * \mainthread */
 RAVLIN_API int GetWindowActiveFlag(void);
@@ -164,6 +171,7 @@ RAVLIN_API int GetWindowActiveFlag(void);
  * \param width Receives the width in pixels; may be null.
  * \param height Receives the height in pixels; may be null.
  * \param colorBits Receives the bits per pixel (16, 24 or 32); may be null.
+ * Logs nothing.
  * \return 0; -1 before InitLibrary() (nothing is written then).
  * \mainthread */
 RAVLIN_API int GetDesktopSize(int* width, int* height, int* colorBits);
@@ -183,12 +191,14 @@ RAVLIN_API int GetDesktopSize(int* width, int* height, int* colorBits);
 /** Switches the log file on (non-zero, the default) or off (0). Off, nothing is
  * written to the file or to standard error. Meant for before InitLibrary().
  * \param flag 0 off, anything else on.
+ * Logs nothing.
  * \return 0, always.
  * \mainthread */
 RAVLIN_API int SetLogOutputEnabled(int flag);
 
 /** Appends a text to the log as it is (no line end is added).
  * \param text Text in the program's encoding; null writes nothing.
+ * Writes nothing before InitLibrary() or with the log off.
  * \return -1, always, so that an error path can report and fail in one step.
  * \mainthread */
 RAVLIN_API int WriteLog(const char* text);
@@ -197,16 +207,19 @@ RAVLIN_API int WriteLog(const char* text);
  * \param format printf() format in the program's encoding; the formatted text is
  *        cut at 1022 bytes, after the last whole character that fits.
  * \param ... The format's arguments.
+ * Writes nothing before InitLibrary() or with the log off.
  * \return -1, always.
  * \mainthread */
 RAVLIN_API int WriteLogFormat(const char* format, ...) RAVLIN_PRINTF(1, 2);
 
 /** One more tab at the start of each new log line (once the log file exists).
+ * Logs nothing.
  * \return 0, always.
  * \mainthread */
 RAVLIN_API int IncreaseLogIndent(void);
 
 /** One tab less at the start of each new log line, never below none.
+ * Logs nothing.
  * \return 0, always.
  * \mainthread */
 RAVLIN_API int DecreaseLogIndent(void);
@@ -221,11 +234,13 @@ RAVLIN_API int DecreaseLogIndent(void);
 /** Waits, pumping the window's messages all the while, so that the window
  * stays responsive; returns early once the program is to end.
  * \param milliseconds Time to wait in ms; 0 or less pumps once and returns.
+ * Logs nothing.
  * \return 0, always.
  * \mainthread */
 RAVLIN_API int WaitMilliseconds(int milliseconds);
 
 /** A monotonic clock.
+ * Logs nothing.
  * \return Microseconds since an arbitrary origin fixed for the process.
  * \mainthread */
 RAVLIN_API int64_t GetNowMicroseconds(void);
@@ -255,6 +270,7 @@ enum { SELECT_FILE_BUFFER_SIZE = 260 };
  * \param filter Pairs of a display text (program's encoding) and a pattern
  *        ("*.ogg"), each zero-terminated, with one more zero byte at the end;
  *        null for none.
+ * Logs nothing; a dialog that cannot be shown is said on standard error.
  * \return 1 on a confirmed choice: the current directory is then the file's
  *         folder, so the bare name opens it. 0 when the user cancelled, the
  *         chosen name is longer than the buffer, the window was closing, or a
@@ -278,6 +294,7 @@ RAVLIN_API void PrepareFileDialog(void);
  * \param name The file name; null gives an empty text.
  * \param text Buffer for the text.
  * \param size Bytes of the buffer, terminator included; 0 or less writes nothing.
+ * Logs nothing.
  * \return The text's length in bytes, without the terminator.
  * \mainthread */
 RAVLIN_API int ConvertFileNameToText(const char* name, char* text, int size);
@@ -317,8 +334,8 @@ enum {
 };
 
 /** Loads a whole sound file (RIFF WAVE, Ogg Vorbis, MP3), recognised by its
- * content, never by its name, and decodes it into memory. Logs nothing on
- * failure; GetLastSoundLoadError() says why.
+ * content, never by its name, and decodes it into memory. Logs nothing;
+ * GetLastSoundLoadError() says why a load failed.
  * \param path The file's name in the file system's bytes (UTF-8 on Linux),
  *        relative to the current directory or absolute.
  * \return The new sound's handle; -1 when it cannot be loaded. Ends the program
@@ -327,6 +344,7 @@ enum {
 RAVLIN_API int LoadSoundFile(const char* path);
 
 /** Why the last LoadSoundFile() failed.
+ * Logs nothing.
  * \return SOUND_LOAD_OK after a load that worked, else one of the SOUND_LOAD_ reasons.
  * \mainthread */
 RAVLIN_API int GetLastSoundLoadError(void);
@@ -335,6 +353,7 @@ RAVLIN_API int GetLastSoundLoadError(void);
  * it without a seam (16-bit mono, 44100 Hz, a quarter of full scale).
  * \param frequency The tone in Hz, 1 to 22049 (moved a little to fit whole periods).
  * \param milliseconds Its length in ms, 1 to 60000.
+ * Logs nothing; a device that refuses the sound's buffer ends the program (exit code -1, after logging).
  * \return The sound's handle; -1 without a sound device or for values out of range.
  * \mainthread */
 RAVLIN_API int MakeToneSound(int frequency, int milliseconds);
@@ -344,18 +363,21 @@ RAVLIN_API int MakeToneSound(int frequency, int milliseconds);
  * \param handle The sound.
  * \param playType PLAY_NORMAL (waits for the end, pumping messages, and returns
  *        early when the program is to end), PLAY_LOOP, or PLAY_BACK.
+ * Logs nothing.
  * \return 0; -1 for a handle that names no sound or when the device refuses.
  * \mainthread */
 RAVLIN_API int PlaySoundHandle(int handle, int playType);
 
 /** Stops a sound and rewinds it: the next play starts from its beginning.
  * \param handle The sound.
+ * Logs nothing.
  * \return 0 (also when it was not playing); -1 for a handle that names no sound.
  * \mainthread */
 RAVLIN_API int StopSoundHandle(int handle);
 
 /** Whether a sound is playing.
  * \param handle The sound.
+ * Logs nothing.
  * \return 1 playing, 0 not playing, -1 for a handle that names no sound.
  * \mainthread */
 RAVLIN_API int IsSoundHandlePlaying(int handle);
@@ -366,6 +388,7 @@ RAVLIN_API int IsSoundHandlePlaying(int handle);
  *        speed, an octave lower); -1 restores the sound's own rate. A rate the
  *        device refuses (see GetSoundDeviceMaxFrequency()) leaves the rate as it was.
  * \param handle The sound.
+ * Logs nothing.
  * \return 0; -1 for a handle that names no sound.
  * \mainthread */
 RAVLIN_API int SetSoundHandleFrequency(int frequency, int handle);
@@ -373,17 +396,20 @@ RAVLIN_API int SetSoundHandleFrequency(int frequency, int handle);
 /** Stops and deletes a sound; its handle names no sound afterwards (and may be
  * given to the next sound made).
  * \param handle The sound.
+ * Logs nothing.
  * \return 0; -1 for a handle that names no sound.
  * \mainthread */
 RAVLIN_API int DeleteSoundHandle(int handle);
 
 /** How long a sound plays once at its own rate.
  * \param handle The sound.
+ * Logs nothing.
  * \return Microseconds; -1 for a handle that names no sound.
  * \mainthread */
 RAVLIN_API int64_t GetSoundHandleMicroseconds(int handle);
 
 /** The highest playback rate the sound device accepts.
+ * Logs nothing.
  * \return Hz; -1 without a sound device.
  * \mainthread */
 RAVLIN_API int GetSoundDeviceMaxFrequency(void);
@@ -423,11 +449,13 @@ RAVLIN_API int SetScreenMode(int width, int height, int colorBits, int refreshRa
 /** The screen's size.
  * \param width Receives the width in pixels; may be null.
  * \param height Receives the height in pixels; may be null.
+ * Logs nothing.
  * \return 0, always.
  * \mainthread */
 RAVLIN_API int GetScreenSize(int* width, int* height);
 
 /** The screen's colour depth.
+ * Logs nothing.
  * \return Bits per pixel: 8, 16 or 32 (after start-up the depth in force).
  * \mainthread */
 RAVLIN_API int GetColorBitDepth(void);
@@ -436,6 +464,7 @@ RAVLIN_API int GetColorBitDepth(void);
  * screen is always drawn by the surfaces, and a change after start-up only
  * rebuilds the screen (every graph is deleted).
  * \param flag 1 use the 3D device if there is one, 0 never.
+ * After start-up logs the rebuild.
  * \return 0, always.
  * \mainthread */
 RAVLIN_API int SetUse3D(int flag);
@@ -443,17 +472,20 @@ RAVLIN_API int SetUse3D(int flag);
 /** Whether PresentScreen() waits for the display's vertical blank (once per
  * call); InitLibrary() switches it on.
  * \param flag 1 wait, 0 do not.
+ * Logs nothing.
  * \return 0, always.
  * \mainthread */
 RAVLIN_API int SetVSyncWait(int flag);
 
 /** Chooses where drawing goes, and resets the draw area to the whole target.
  * \param id SCREEN_FRONT, SCREEN_BACK or a graph's handle (MakeGraph()).
+ * Logs nothing.
  * \return 0; -1 before InitLibrary() or for an id that names nothing.
  * \mainthread */
 RAVLIN_API int SetDrawTarget(int id);
 
 /** The current draw target.
+ * Logs nothing.
  * \return SCREEN_FRONT, SCREEN_BACK or a graph's handle.
  * \mainthread */
 RAVLIN_API int GetDrawTarget(void);
@@ -465,12 +497,14 @@ RAVLIN_API int GetDrawTarget(void);
  * \param y1 Top edge, pixels.
  * \param x2 Right edge (excluded), pixels.
  * \param y2 Bottom edge (excluded), pixels.
+ * Logs nothing.
  * \return 0, always.
  * \mainthread */
 RAVLIN_API int SetDrawArea(int x1, int y1, int x2, int y2);
 
 /** Fills the whole draw target (whatever the draw area) with black (palette
  * index 0 on an 8-bit screen).
+ * Logs nothing.
  * \return 0; -1 before InitLibrary() or when the target cannot be drawn on.
  * \mainthread */
 RAVLIN_API int ClearDrawTarget(void);
@@ -478,6 +512,7 @@ RAVLIN_API int ClearDrawTarget(void);
 /** Shows the back surface in the window, after waiting for the vertical blank
  * when SetVSyncWait() is on. With SCREEN_FRONT as the draw target it only
  * waits and pumps the window's messages once.
+ * Logs nothing.
  * \return 0; -1 before InitLibrary(), or when the program is to end (SCREEN_FRONT only).
  * \mainthread */
 RAVLIN_API int PresentScreen(void);
@@ -486,6 +521,7 @@ RAVLIN_API int PresentScreen(void);
  * \param red Red, 0 to 255 (only the low 8 bits are used).
  * \param green Green, 0 to 255.
  * \param blue Blue, 0 to 255.
+ * Logs nothing.
  * \return The packed value; on an 8-bit screen the nearest palette index.
  * \mainthread */
 RAVLIN_API uint32_t MakeColor(int red, int green, int blue);
@@ -495,6 +531,7 @@ RAVLIN_API uint32_t MakeColor(int red, int green, int blue);
  * \param red Receives red; may be null.
  * \param green Receives green; may be null.
  * \param blue Receives blue; may be null.
+ * Logs nothing.
  * \return 0; -1 for a palette index above 255 on an 8-bit screen.
  * \mainthread */
 RAVLIN_API int GetColorComponents(uint32_t color, int* red, int* green, int* blue);
@@ -506,6 +543,7 @@ RAVLIN_API int GetColorComponents(uint32_t color, int* red, int* green, int* blu
  * \param y2 Bottom edge (excluded), pixels.
  * \param color A value of MakeColor().
  * \param fill 1 fills the rectangle, 0 draws its one-pixel outline.
+ * Logs nothing.
  * \return 0 (also when nothing of it is inside the draw area); -1 before
  *         InitLibrary() or when the target cannot be drawn on.
  * \mainthread */
@@ -535,6 +573,7 @@ RAVLIN_API int MakeGraph(int width, int height);
 /** Deletes a graph; the draw target goes back to SCREEN_BACK when it was this
  * graph.
  * \param handle The graph.
+ * Logs nothing.
  * \return 0; -1 for a handle that names no graph.
  * \mainthread */
 RAVLIN_API int DeleteGraph(int handle);
@@ -543,6 +582,7 @@ RAVLIN_API int DeleteGraph(int handle);
  * \param handle The graph; SCREEN_FRONT and SCREEN_BACK give the screen's size.
  * \param width Receives the width in pixels; may be null.
  * \param height Receives the height in pixels; may be null.
+ * Logs nothing.
  * \return 0; -1 for a handle that names no graph.
  * \mainthread */
 RAVLIN_API int GetGraphSize(int handle, int* width, int* height);
@@ -553,6 +593,7 @@ RAVLIN_API int GetGraphSize(int handle, int* width, int* height);
  * \param handle The graph; not the draw target itself.
  * \param transparent 1 leaves out the pixels of the graph's transparent colour,
  *        0 copies every pixel.
+ * Logs nothing.
  * \return 0; -1 for a handle that names no graph, or when the target cannot be drawn on.
  * \mainthread */
 RAVLIN_API int DrawGraph(int x, int y, int handle, int transparent);
@@ -562,6 +603,7 @@ RAVLIN_API int DrawGraph(int x, int y, int handle, int transparent);
  * \param red Red, 0 to 255.
  * \param green Green, 0 to 255.
  * \param blue Blue, 0 to 255.
+ * Logs nothing.
  * \return 0, always.
  * \mainthread */
 RAVLIN_API int SetTransColor(int red, int green, int blue);
@@ -573,6 +615,7 @@ typedef void (*GraphRestoreCallback)(void);
 /** Sets what runs after the graphs lost their pixels.
  * \param callback The program's function; null for the library's own, which
  *        only logs.
+ * Logs nothing (the library's own callback logs that the graphs were not refilled).
  * \return 0, always.
  * \mainthread */
 RAVLIN_API int SetGraphRestoreCallback(GraphRestoreCallback callback);
@@ -619,6 +662,7 @@ RAVLIN_API int CFont(const char* name, int size, int thickness, int type, int ha
 
 /** Releases a font; its handle names no font afterwards.
  * \param handle The font.
+ * Logs nothing.
  * \return 0; -1 before InitLibrary() or for a handle that names no font.
  * \mainthread */
 RAVLIN_API int ReleaseFontHandle(int handle);
@@ -627,6 +671,7 @@ RAVLIN_API int ReleaseFontHandle(int handle);
  * \param name Face name in the program's encoding; null or "" for the desktop's choice.
  * \param size Character height in pixels; -1 for 16.
  * \param thickness Weight in hundreds; -1 for 6.
+ * Logs a face that cannot be had, as CFont() does.
  * \return 0; -1 before InitLibrary().
  * \mainthread */
 RAVLIN_API int ResetDefaultFont(const char* name, int size, int thickness);
@@ -642,12 +687,14 @@ RAVLIN_API int ResetDefaultFont(const char* name, int size, int thickness);
 RAVLIN_API int GetFontStateToHandle(char* name, int* size, int* thickness, int handle);
 
 /** The default font's handle.
+ * Logs nothing.
  * \return The handle; -1 when no default font could be made.
  * \mainthread */
 RAVLIN_API int GetDefaultFontHandle(void);
 
 /** Whether a handle names a font.
  * \param handle Any value.
+ * Logs nothing.
  * \return 1 when it names a font, else 0.
  * \mainthread */
 RAVLIN_API int IsFontHandleValid(int handle);
@@ -658,6 +705,7 @@ RAVLIN_API int IsFontHandleValid(int handle);
  * \param text The string, in the program's encoding; null draws nothing.
  * \param color A value of MakeColor().
  * \param edgeColor The edge's colour (edged fonts only).
+ * Logs nothing.
  * \return 0; -1 before InitLibrary(), without a default font, or when the target
  *         cannot be drawn on.
  * \mainthread */
@@ -671,6 +719,7 @@ RAVLIN_API int DrawText(int x, int y, const char* text, uint32_t color, uint32_t
  * \param radix 2 to 36; radix 10 writes a minus sign, the others the unsigned 32-bit pattern.
  * \param color A value of MakeColor().
  * \param edgeColor The edge's colour (edged fonts only).
+ * Logs nothing.
  * \return 0, always (nothing is drawn for a radix out of range).
  * \mainthread */
 RAVLIN_API int DrawLabeledNumber(int x, int y, const char* label, int number, int radix, uint32_t color,
@@ -684,6 +733,7 @@ RAVLIN_API int DrawLabeledNumber(int x, int y, const char* label, int number, in
  * \param handle The font. A handle that names no font ends the program (exit
  *        code -1, after logging).
  * \param edgeColor The edge's colour (edged fonts only).
+ * Logs nothing, but for a handle that names no font.
  * \return 0 (also when the draw area is empty); -1 before InitLibrary() or when
  *         the target cannot be drawn on.
  * \mainthread */
@@ -694,6 +744,7 @@ RAVLIN_API int DrawStringToHandle(int x, int y, const char* text, uint32_t color
  * mode 1.
  * \param mode Blend mode, 0 or 1.
  * \param param Blend parameter, 0 to 255 (kept in that range).
+ * Logs nothing.
  * \return 0, always.
  * \mainthread */
 RAVLIN_API int SetBlendMode(int mode, int param);
@@ -896,6 +947,7 @@ enum {
  * (pumping) until the window is in front again. The first call after input was
  * ended (by a screen rebuild) starts input again and answers 0.
  * \param scanCode A DIK_ code, 0 to 255.
+ * Logs nothing, but when it starts input again (input's start-up lines).
  * \return 1 held, 0 not held (also for codes out of range, or once the program
  *         is to end); -1 when input could not be started again.
  * \mainthread */
@@ -905,12 +957,14 @@ RAVLIN_API int IsKeyDown(int scanCode);
  * (see the PAD_ bits). Axes count past a quarter of their travel.
  * \param inputSource A pad number 1 to 8 (0 for none), plus INPUT_KEY to add
  *        the keyboard's keys: INPUT_KEY_PAD1 is the first pad and the keyboard.
+ * Logs nothing, but when it starts input again (input's start-up lines).
  * \return The PAD_ bits held; 0 for a source out of range or a pad that is
  *         not there; -1 when the program is to end while a pad is opened again.
  * \mainthread */
 RAVLIN_API int GetPadInput(int inputSource);
 
 /** How many joypads were found when input started.
+ * Logs nothing.
  * \return 0 to MAX_PADS.
  * \mainthread */
 RAVLIN_API int GetJoypadNum(void);
@@ -929,6 +983,7 @@ RAVLIN_API int GetJoypadNum(void);
  * instance did not take the file.
  * \param path The file for a running program, in the file system's bytes
  *        (made absolute here); null or "" for none.
+ * Logs nothing (InitLibrary() logs a hand-over).
  * \return 0; -1 when the path cannot be made absolute.
  * \mainthread */
 RAVLIN_API int SetFileHandOver(const char* path);
@@ -938,6 +993,7 @@ RAVLIN_API int SetFileHandOver(const char* path);
  * window to the front.
  * \param path Buffer for the file's absolute path, in the file system's bytes.
  * \param size Bytes of the buffer, terminator included.
+ * Logs nothing.
  * \return 1 with the path; 0 when no file arrived (or it does not fit the buffer).
  * \mainthread */
 RAVLIN_API int TakeOpenedFile(char* path, int size);
@@ -973,21 +1029,25 @@ typedef struct MediaState {
  * raise requests are served by the library (a close, the window to the front).
  * \param name One lower-case word, also the program's desktop entry name ("marovel").
  * \param identity The name users see ("Marovel"), UTF-8.
+ * Logs nothing.
  * \return 0; -1 without a session bus (nothing is said then).
  * \mainthread */
 RAVLIN_API int StartMediaControls(const char* name, const char* identity);
 
 /** Withdraws the media controls.
+ * Logs nothing.
  * \mainthread */
 RAVLIN_API void EndMediaControls(void);
 
 /** Sets the handler of media requests.
  * \param handler The program's function; null for none.
+ * Logs nothing.
  * \mainthread */
 RAVLIN_API void SetMediaRequestHandler(MediaRequestHandler handler);
 
 /** Tells the desktop the program's state; each change is announced.
  * \param state The state; copied.
+ * Logs nothing.
  * \return 0; -1 when the media controls are not started or state is null.
  * \mainthread */
 RAVLIN_API int PublishMediaState(const MediaState* state);

@@ -38,6 +38,10 @@ TEST(Utf8Program, DialogTitleFileNameAndLog) {
     std::string dir = mkdtemp(pattern);
     std::string errorLog = dir + "/stderr.txt";
     std::vector<std::string> env = MakePlayerEnvironment(dir, display.name, dir + "/recording.wav");
+    // The program unwinds its allocations the fast way, which stops in
+    // fontconfig: it is left out as a whole, as the tree's own programs leave it.
+    Shell("{ cat " + Quote(LSAN_SUPPRESSIONS) + "; echo leak:libfontconfig.so; } > " + Quote(dir + "/lsan.supp"));
+    env.push_back("LSAN_OPTIONS=suppressions=" + dir + "/lsan.supp:print_suppressions=0");
     std::string folder = dir + "/" + FOLDER;
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
     std::vector<int16_t> samples;
