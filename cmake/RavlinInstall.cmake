@@ -67,15 +67,17 @@ set_target_properties(ravlin_static PROPERTIES
   ARCHIVE_OUTPUT_DIRECTORY ${RAVLIN_LIBRARY_OUTPUT})
 target_include_directories(ravlin_static INTERFACE
   $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-# A program linking the archive links the system libraries itself; the
-# installed package finds them under names of its own (RavlinConfig.cmake).
+# A program linking the archive links the system libraries itself (their
+# link flags only: their headers and compile flags are not the program's
+# business); the installed package finds them under names of its own
+# (RavlinConfig.cmake).
 foreach(dependency ${RAVLIN_PKG_DEPENDENCIES})
   string(REGEX REPLACE "=.*" "" prefix "${dependency}")
   target_link_libraries(ravlin_static INTERFACE
-    $<BUILD_INTERFACE:PkgConfig::${prefix}> $<INSTALL_INTERFACE:PkgConfig::Ravlin_${prefix}>)
+    $<BUILD_INTERFACE:$<LINK_ONLY:PkgConfig::${prefix}>> $<INSTALL_INTERFACE:$<LINK_ONLY:PkgConfig::Ravlin_${prefix}>>)
 endforeach()
 # The library is C++ and a C program's link does not bring the C++ runtime.
-target_link_libraries(ravlin_static INTERFACE Threads::Threads stdc++ m)
+target_link_libraries(ravlin_static INTERFACE $<LINK_ONLY:Threads::Threads> stdc++ m)
 
 # ---- Installed files --------------------------------------------------------------------
 install(TARGETS ravlin_shared EXPORT RavlinSharedTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
