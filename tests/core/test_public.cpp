@@ -1,5 +1,5 @@
-// What a program reads through ravlin.h beside the specified operations: the
-// version in its two forms, and the window's state.
+// What a program reads through ravlin.h of the library itself and its window:
+// the version in its two forms, and the window's state.
 #include <cstdio>
 #include <cstring>
 
