@@ -56,9 +56,7 @@ target_link_libraries(ravlin_shared PRIVATE ${RAVLIN_SYSTEM_TARGETS} Threads::Th
 # Every symbol it uses must be found when it is linked, not when a program is.
 target_link_options(ravlin_shared PRIVATE LINKER:--no-undefined LINKER:--version-script=${RAVLIN_VERSION_SCRIPT})
 set_property(TARGET ravlin_shared APPEND PROPERTY LINK_DEPENDS ${RAVLIN_VERSION_SCRIPT})
-if(RAVLIN_SANITIZE)
-  target_link_options(ravlin_shared PRIVATE -fsanitize=address,undefined)
-endif()
+target_link_options(ravlin_shared PRIVATE ${RAVLIN_SANITIZER_LINK_FLAGS})
 
 # ---- Static: libravlin.a ------------------------------------------------------------
 add_library(ravlin_static STATIC $<TARGET_OBJECTS:ravlin>)

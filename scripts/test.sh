@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# test.sh: installs what is missing, builds with the sanitizers and runs every
-# test through ctest, on a virtual display of its own when none is set.
+# test.sh: installs what is missing, builds with the sanitizers (and the player
+# once more with ThreadSanitizer) and runs every test through ctest, on a
+# virtual display of its own when none is set.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 bash scripts/build.sh build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAVLIN_SANITIZE=ON
+# The player once more with ThreadSanitizer, for the test of its threads.
+bash scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAVLIN_SANITIZE_THREAD=ON -DRAVLIN_TESTS=OFF
 
 XVFB_PID=""
 cleanup() { if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi; }

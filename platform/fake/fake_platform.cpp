@@ -250,6 +250,11 @@ int FakeRunFileDialog(const PlatformFileDialogRequest* request, char* path, int 
         FAKE.dialogFilter.assign(request->filter, (size_t)(end - request->filter) + 2);
     }
     FAKE.dialogFilterIndex = request->filterIndex;
+    FAKE.dialogEndedEarly = 0;
+    if (FAKE.dialogAsksToEnd && request->ShouldEnd != nullptr && request->ShouldEnd() == 1) {
+        FAKE.dialogEndedEarly = 1;
+        return 0;
+    }
     path[0] = '\0';
     if (FAKE.dialogResult != 1) return FAKE.dialogResult;
     if (FAKE.dialogPath.size() >= (size_t)size) return -1;

@@ -72,6 +72,8 @@ struct FakePlatform {
     std::string dialogTitle;       // Shift-JIS, as passed
     std::string dialogFilter;      // the whole block, its zero bytes included
     int dialogFilterIndex;
+    int dialogAsksToEnd;           // the dialog asks the request's ShouldEnd once before it answers
+    int dialogEndedEarly;          // the last dialog ended because ShouldEnd said so
 
     // Files: what later starts handed over, and the files that reach the
     // program (handed over or dropped), taken oldest first.

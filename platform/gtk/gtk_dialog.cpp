@@ -73,8 +73,10 @@ struct GtkThreadState {
     int ready;          // 0 starting, 1 GTK runs, -1 GTK could not start
 };
 
-GtkThreadState GTK_THREAD;
-DialogRun RUN;
+// GTK's thread runs until the process ends, past the destructors of statics:
+// what it shares with the caller is never destroyed.
+GtkThreadState& GTK_THREAD = *new GtkThreadState();
+DialogRun& RUN = *new DialogRun();
 
 // 1 when a session bus can be reached without launching one.
 int HasSessionBus(void) {
@@ -199,8 +201,8 @@ void RunGtkThread(std::string folder) {
     {
         std::lock_guard<std::mutex> hold(GTK_THREAD.lock);
         GTK_THREAD.ready = ok ? 1 : -1;
+        GTK_THREAD.changed.notify_all();
     }
-    GTK_THREAD.changed.notify_all();
     if (!ok) return;
     MakeSpareDialog(folder.c_str());
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
@@ -257,12 +259,10 @@ void EndDialog(int result, const std::string& path) {
     }
     // Whatever this runs (a cancel queued meanwhile, say) finds the answer being given.
     FinishPendingEvents();
-    {
-        std::lock_guard<std::mutex> hold(GTK_THREAD.lock);
-        RUN.path = path;
-        RUN.result = result;
-        RUN.done = 1;
-    }
+    std::lock_guard<std::mutex> hold(GTK_THREAD.lock);
+    RUN.path = path;
+    RUN.result = result;
+    RUN.done = 1;
     GTK_THREAD.changed.notify_all();
 }
 

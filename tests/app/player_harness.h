@@ -247,8 +247,8 @@ inline double Peak(const std::vector<float>& x) {
 }
 
 // A player's environment in a folder of its own: OpenAL Soft writing what it
-// plays to recordingPath (16-bit stereo at 44100 Hz), a home of its own and
-// GSettings in memory, on the given display.
+// plays to recordingPath (16-bit stereo at 44100 Hz), a home and a runtime
+// folder of its own and GSettings in memory, on the given display.
 inline std::vector<std::string> MakePlayerEnvironment(const std::string& dir, const std::string& display,
                                                       const std::string& recordingPath) {
     std::ofstream conf(dir + "/alsoft.conf");
@@ -256,9 +256,11 @@ inline std::vector<std::string> MakePlayerEnvironment(const std::string& dir, co
          << "[wave]\nfile=" << recordingPath << "\n";
     conf.close();
     mkdir((dir + "/home").c_str(), 0755);
+    // The user's own runtime folder, where the one-instance claim lives.
+    mkdir((dir + "/run").c_str(), 0700);
     return {"DISPLAY=" + display, "ALSOFT_CONF=" + dir + "/alsoft.conf", "GSETTINGS_BACKEND=memory",
             "NO_AT_BRIDGE=1", "HOME=" + dir + "/home", "XDG_DATA_HOME=" + dir + "/home",
-            "XDG_CONFIG_HOME=" + dir + "/home", "XDG_CACHE_HOME=" + dir + "/home"};
+            "XDG_CONFIG_HOME=" + dir + "/home", "XDG_CACHE_HOME=" + dir + "/home", "XDG_RUNTIME_DIR=" + dir + "/run"};
 }
 
 // The player's process, started in its own folder with its own environment.

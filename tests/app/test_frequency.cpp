@@ -70,3 +70,18 @@ TEST(PlayerFrequency, RatesBecomeFrequenciesWithinTheRange) {
         EXPECT_EQ(FrequencyOfRate(c.frequency, c.rate, c.max), c.expected) << c.frequency << " at rate " << c.rate;
     }
 }
+
+// What is heard follows the frequency while the device takes it; past its top
+// (or below its floor) the sound keeps the rate it had, and so does the desktop.
+TEST(PlayerFrequency, TheHeardFrequencyStaysWhereTheDeviceStopped) {
+    int heard = 44100;
+    int frequency = 199900;
+    const int steps[] = {50, 50, 100, 100, -100, -100, -50};
+    const int expected[] = {199950, 200000, 200000, 200000, 200000, 200000, 199950};
+    for (int i = 0; i < 7; i++) {
+        frequency += steps[i];
+        heard = HeardFrequency(heard, frequency, 200000);
+        EXPECT_EQ(heard, expected[i]) << "at " << frequency;
+    }
+    EXPECT_EQ(HeardFrequency(150, 50, 200000), 150);
+}

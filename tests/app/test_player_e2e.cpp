@@ -471,6 +471,149 @@ TEST(PlayerCommandLine, NoDisplayNamesTheCause) {
     EXPECT_NE(bad.find("marovel: cannot open the X display \":-1\"\n"), std::string::npos) << bad;
 }
 
+// A user who clicks the launcher again and again beside a running player:
+// each start ends at once with 0 and its word, and the display answers.
+TEST_P(PlayerEndToEnd, SecondStartsWithoutAFileEndAtOnceAndTheDisplayAnswers) {
+    WriteTone(dir + "/tone.wav");
+    PlayerProcess first;
+    WindowInfo main = StartPlayer(&first, dir, {"tone.wav"});
+    ASSERT_NE(main.id, 0u) << Ended(&first);
+    SleepSeconds(1);
+    const int starts = 25;
+    for (int i = 0; i < starts; i++) {
+        SCOPED_TRACE("start " + std::to_string(i));
+        PlayerProcess second;
+        ASSERT_TRUE(StartOtherPlayer(&second, "second", dir, {}));
+        double started = NowSeconds();
+        ASSERT_TRUE(second.WaitForExit(10)) << "it hangs: " << Ended(&second);
+        EXPECT_LT(NowSeconds() - started, 1.0);
+        EXPECT_EQ(second.exitCode, 0);
+        ASSERT_EQ(Shell("timeout 5 xdpyinfo >/dev/null 2>&1 && echo up"), "up") << "the display stopped answering";
+    }
+    std::string said;
+    for (int i = 0; i < starts; i++) said += "Marovel ver0.001a is already running on this display\n";
+    EXPECT_EQ(Errors(OtherErrors("second")), said);
+    EXPECT_TRUE(FindWindows("開け").empty());
+    EXPECT_EQ(FindWindows(TITLE).size(), 1u);
+    Shell("xdotool windowfocus --sync " + std::to_string(main.id));
+    HoldKey("Escape", 0.2);
+    ASSERT_TRUE(first.WaitForExit(10));
+    EXPECT_EQ(first.exitCode, 0);
+}
+
+// A file handed over while the player asks for one with its dialog ends the
+// dialog and plays. With the program in the C locale, the dialog's names
+// still read right for every tool.
+TEST_P(PlayerEndToEnd, AFileHandedOverWhileTheDialogShowsPlaysAndTheDialogsNamesAreRight) {
+    WriteTone(dir + "/tone.wav");
+    PlayerProcess player;
+    ASSERT_TRUE(StartOtherPlayer(&player, "dialog", dir, {}, {"LC_ALL", "LANG", "LANGUAGE"}));
+    WindowInfo main = WaitForWindow(TITLE, 20);
+    ASSERT_NE(main.id, 0u) << Ended(&player);
+    WindowInfo dialog = WaitForDialog(main);
+    ASSERT_NE(dialog.id, 0u) << Ended(&player);
+    std::string names = Shell("xprop -id " + std::to_string(dialog.id) + " WM_NAME WM_ICON_NAME _NET_WM_NAME");
+    for (const char* name : {"WM_NAME", "WM_ICON_NAME", "_NET_WM_NAME"}) {
+        std::string expected = std::string(name) + "(UTF8_STRING) = \"開け\"";
+        EXPECT_NE(names.find(expected), std::string::npos) << expected << " in\n" << names;
+    }
+
+    PlayerProcess second;
+    ASSERT_TRUE(StartOtherPlayer(&second, "second", dir, {"tone.wav"}));
+    ASSERT_TRUE(second.WaitForExit(20));
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_EQ(Errors(OtherErrors("second")), "Marovel ver0.001a is already running on this display\n");
+    EXPECT_TRUE(WaitForNoWindow("開け", 10)) << "the dialog stayed";
+    int heard = 0;
+    for (double end = NowSeconds() + 5; NowSeconds() < end && heard != 44100; SleepSeconds(0.1)) heard = HeardFrequency(0.3);
+    EXPECT_EQ(heard, 44100);
+    Shell("xdotool windowfocus --sync " + std::to_string(main.id));
+    HoldKey("Escape", 0.2);
+    ASSERT_TRUE(player.WaitForExit(10));
+    EXPECT_EQ(player.exitCode, 0);
+    EXPECT_EQ(Errors(OtherErrors("dialog")), "");
+}
+
+// Files opened one after another while the player is busy: every start hears
+// that its file arrived, and the last one sent is the one that plays.
+TEST_P(PlayerEndToEnd, QuickHandOversEndOnTheLastFile) {
+    std::vector<int16_t> low;
+    AppendTone(&low, 20, 4410);
+    WriteWave(dir + "/a.wav", low);
+    for (int i = 1; i <= 6; i++) {
+        std::vector<int16_t> samples;
+        AppendTone(&samples, 4 + i, 44100 / (4 + i));  // h6 sounds at 4410 Hz, the others higher
+        WriteWave(dir + "/h" + std::to_string(i) + ".wav", samples);
+    }
+    PlayerProcess player;
+    WindowInfo main = StartPlayer(&player, dir, {"a.wav"});
+    ASSERT_NE(main.id, 0u) << Ended(&player);
+    double pitch = 0;
+    for (double end = NowSeconds() + 5; NowSeconds() < end && std::fabs(pitch - 2205) > 5; SleepSeconds(0.1)) {
+        pitch = MeasureFrequency(recording.Last(0.3), 44100);
+    }
+    ASSERT_NEAR(pitch, 2205, 5);
+
+    // Busy: the six connect one after another and wait for their answers.
+    kill(player.pid, SIGSTOP);
+    PlayerProcess senders[6];
+    for (int i = 0; i < 6; i++) {
+        ASSERT_TRUE(StartOtherPlayer(&senders[i], "h", dir, {"h" + std::to_string(i + 1) + ".wav"}));
+        SleepSeconds(0.6);
+    }
+    kill(player.pid, SIGCONT);
+    for (PlayerProcess& sender : senders) {
+        ASSERT_TRUE(sender.WaitForExit(20));
+        EXPECT_EQ(sender.exitCode, 0) << Errors(OtherErrors("h"));
+    }
+    for (double end = NowSeconds() + 5; NowSeconds() < end && std::fabs(pitch - 4410) > 5; SleepSeconds(0.1)) {
+        pitch = MeasureFrequency(recording.Last(0.3), 44100);
+    }
+    EXPECT_NEAR(pitch, 4410, 5) << "not the last file";
+    SleepSeconds(1);
+    EXPECT_NEAR(MeasureFrequency(recording.Last(0.3), 44100), 4410, 5) << "an earlier file came after the last";
+    Shell("xdotool windowfocus --sync " + std::to_string(main.id));
+    HoldKey("Escape", 0.2);
+    ASSERT_TRUE(player.WaitForExit(10));
+    EXPECT_EQ(player.exitCode, 0);
+}
+
+// Another user who made a folder under this user's name, in the shared
+// temporary folder, and listens there under the claim's name: the player runs
+// all the same, and no start of it tells that user anything.
+TEST_P(PlayerEndToEnd, AnotherUsersFolderUnderTheUsersNameGetsNothing) {
+    if (getuid() != 0 || !HaveCommand("setpriv")) GTEST_SKIP() << "needs root and setpriv to stand for another user";
+    WriteTone(dir + "/tone.wav");
+    std::string temp = dir + "/tmp", own = temp + "/ravlin-0";
+    ASSERT_EQ(mkdir(temp.c_str(), 01777), 0);
+    chmod(temp.c_str(), 01777);
+    chmod(dir.c_str(), 0755);
+    const std::string nobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+    ASSERT_EQ(Shell(nobody + "mkdir -m 0777 " + Quote(own) + " && echo made"), "made");
+    std::string heard = dir + "/heard.txt";
+    Shell(nobody + CLAIM_SEND_PATH + " --listen " + Quote(own + "/Ravlin-marovel-" + display.name + ".sock") +
+          " 8 > " + Quote(heard) + " 2>&1 &");
+    std::vector<std::string> shared = {"XDG_RUNTIME_DIR", "TMPDIR=" + temp};
+
+    PlayerProcess first, second;
+    ASSERT_TRUE(StartOtherPlayer(&first, "first", dir, {"tone.wav"}, shared));
+    WindowInfo main = WaitForWindow(TITLE, 20);
+    ASSERT_NE(main.id, 0u) << Ended(&first);
+    EXPECT_NE(Errors(OtherErrors("first")).find("is not a folder of this user's own"), std::string::npos)
+        << Errors(OtherErrors("first"));
+    ASSERT_TRUE(StartOtherPlayer(&second, "second", dir, {"tone.wav"}, shared));
+    for (double end = NowSeconds() + 20; NowSeconds() < end && FindWindows(TITLE).size() < 2; SleepSeconds(0.1)) {
+    }
+    EXPECT_EQ(FindWindows(TITLE).size(), 2u) << "the second start did not run on its own: " << Ended(&second);
+    for (double end = NowSeconds() + 12; NowSeconds() < end && Errors(heard).empty(); SleepSeconds(0.2)) {
+    }
+    EXPECT_EQ(Errors(heard), "0 bytes\n");
+    for (PlayerProcess* p : {&first, &second}) {
+        kill(p->pid, SIGTERM);
+        p->WaitForExit(10);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Depths, PlayerEndToEnd, ::testing::Values(24, 16),
                          [](const ::testing::TestParamInfo<int>& info) { return "Depth" + std::to_string(info.param); });
 

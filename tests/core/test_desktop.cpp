@@ -2,6 +2,7 @@
 // message pump serves them.
 #include "core_test_support.h"
 
+#include <algorithm>
 #include <cmath>
 
 using DesktopTest = FakePlatformTest;
@@ -47,6 +48,74 @@ TEST_F(DesktopTest, ASecondStartHandsItsFileOverMadeAbsoluteAndEndsWithZero) {
     }
     // A path that cannot be made absolute within the bound is not handed at all.
     EXPECT_EQ(SetFileHandOver(std::string(5000, 'a').c_str()), -1);
+
+    // A file the running instance did not take is no success: the start says
+    // so and ends with 1.
+    EXPECT_EXIT(
+        {
+            FAKE.handOverFails = 1;
+            SetFileHandOver("/srv/song.wav");
+            atexit([] { fputs(FAKE.debugOutput.c_str(), stderr); });
+            InitLibrary();
+            exit(3);
+        },
+        ::testing::ExitedWithCode(1), "Ravlin is already running on this display, but it did not take the file\n");
+}
+
+// The dialog's toolkit, asked for before the library starts, starts only in
+// the one instance, and only once its window (and so its display) is there.
+TEST_F(DesktopTest, TheDialogsToolkitStartsOnlyInTheOneInstanceAfterItsWindow) {
+    EXPECT_EXIT(
+        {
+            FAKE.otherInstanceRunning = 1;
+            PrepareFileDialog();
+            atexit([] { fprintf(stderr, "toolkit started %d times\n", CountFakeCalls("PrepareFileDialog")); });
+            InitLibrary();
+            exit(3);
+        },
+        ::testing::ExitedWithCode(0), "toolkit started 0 times\n");
+
+    PrepareFileDialog();
+    EXPECT_EQ(CountFakeCalls("PrepareFileDialog"), 0) << "started before the window";
+    ASSERT_EQ(InitLibrary(), 0);
+    auto at = [](const char* name) {
+        return std::find(FAKE.calls.begin(), FAKE.calls.end(), name) - FAKE.calls.begin();
+    };
+    EXPECT_EQ(CountFakeCalls("PrepareFileDialog"), 1);
+    EXPECT_LT(at("IsOtherInstanceRunning"), at("PrepareFileDialog"));
+    EXPECT_LT(at("CreateMainWindow"), at("PrepareFileDialog"));
+    // Asked for once the library runs, it starts at once.
+    PrepareFileDialog();
+    EXPECT_EQ(CountFakeCalls("PrepareFileDialog"), 2);
+}
+
+// A file that arrives while the dialog shows ends the dialog; the program
+// takes the file instead. So does a request to quit.
+TEST_F(DesktopTest, AFileThatArrivesWhileTheDialogShowsEndsIt) {
+    SetFileHandOver(nullptr);
+    ASSERT_EQ(InitLibrary(), 0);
+    char path[SELECT_FILE_BUFFER_SIZE] = "", title[SELECT_FILE_BUFFER_SIZE] = "";
+    FAKE.dialogResult = 1;
+    FAKE.dialogPath = "/music/chosen.ogg";
+    FAKE.dialogAsksToEnd = 1;
+    FAKE.openedFiles = {"/music/handed.ogg"};
+    EXPECT_EQ(SelectFile(nullptr, 'g', path, title, "開け", nullptr), 0);
+    EXPECT_EQ(FAKE.dialogEndedEarly, 1);
+    EXPECT_STREQ(title, "");
+    char opened[64];
+    ASSERT_EQ(TakeOpenedFile(opened, sizeof opened), 1);
+    EXPECT_STREQ(opened, "/music/handed.ogg");
+
+    // Nothing arrives: the dialog runs to the user's answer.
+    EXPECT_EQ(SelectFile(nullptr, 'g', path, title, "開け", nullptr), 1);
+    EXPECT_EQ(FAKE.dialogEndedEarly, 0);
+    EXPECT_STREQ(title, "chosen.ogg");
+
+    // The desktop's quit ends it too.
+    ASSERT_EQ(StartMediaControls("marovel", "Marovel"), 0);
+    FAKE.mediaRequests = {PlatformMediaRequest{MEDIA_REQUEST_QUIT, 0}};
+    EXPECT_EQ(SelectFile(nullptr, 'g', path, title, "開け", nullptr), 0);
+    EXPECT_EQ(FAKE.dialogEndedEarly, 1);
 }
 
 TEST_F(DesktopTest, AFileThatArrivesRaisesTheWindowAndIsTakenOnce) {
@@ -140,6 +209,13 @@ TEST_F(DesktopTest, StateIsShownWhileTheControlsRunAndNotWithoutABus) {
     state.path = nullptr;
     PublishMediaState(&state);
     EXPECT_STREQ(FAKE.mediaState.path, "");
+    // The desktop is never shown a rate outside the range it is given.
+    state.rate = 5;
+    PublishMediaState(&state);
+    EXPECT_EQ(FAKE.mediaState.rate, 200000 / 44100.0);
+    state.rate = 0.001;
+    PublishMediaState(&state);
+    EXPECT_EQ(FAKE.mediaState.rate, 100 / 44100.0);
 
     // The controls end with the library.
     EndLibrary();

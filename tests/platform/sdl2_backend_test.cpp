@@ -501,6 +501,47 @@ TEST(Sdl2HandOver, FilesComeInTheOrderTheirSendersConnected) {
     EXPECT_EQ(taken, expected);
 }
 
+// A listener of the user nobody at a socket path, in a child: it says when it
+// listens, and whether a byte ever reached it. With bindAsThisUser the socket
+// is bound before the child becomes nobody (root may put it anywhere); the
+// credentials a peer sees are those of the listen.
+struct NobodysListener {
+    pid_t pid = -1;
+    int heard[2] = {-1, -1};
+
+    bool Start(const std::string& socketPath, int bindAsThisUser) {
+        if (pipe(heard) != 0) return false;
+        pid = fork();
+        if (pid == 0) {
+            int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+            struct sockaddr_un address = {};
+            address.sun_family = AF_UNIX;
+            memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+            if (bindAsThisUser && bind(fd, (struct sockaddr*)&address, sizeof address) != 0) _exit(3);
+            if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(2);
+            if (!bindAsThisUser && bind(fd, (struct sockaddr*)&address, sizeof address) != 0) _exit(3);
+            if (listen(fd, 4) != 0) _exit(4);
+            (void)!write(heard[1], "r", 1);
+            int client = accept(fd, nullptr, nullptr);
+            char byte;
+            if (client >= 0 && read(client, &byte, 1) == 1) (void)!write(heard[1], "x", 1);
+            _exit(0);
+        }
+        char ready = 0;
+        return pid > 0 && read(heard[0], &ready, 1) == 1;
+    }
+    // Ends it; true when a byte reached it.
+    bool Heard() {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        close(heard[1]);
+        char got = 0;
+        bool any = read(heard[0], &got, 1) == 1 && got == 'x';
+        close(heard[0]);
+        return any;
+    }
+};
+
 // The claim's folder must be the user's own: a runtime folder others may
 // enter is not used, a shared temporary folder gets one of the user's own, and
 // one that another user made there is refused; the start then runs on its own
@@ -529,27 +570,10 @@ TEST(Sdl2HandOver, AFolderOthersCanReachIsNeverUsed) {
     ASSERT_EQ(mkdir(own.c_str(), 0777), 0);
     ASSERT_EQ(chown(own.c_str(), 65534, 65534), 0);
     ASSERT_EQ(chmod(own.c_str(), 0777), 0);
-    int heard[2];
-    ASSERT_EQ(pipe(heard), 0);
-    pid_t listener = fork();
-    if (listener == 0) {
-        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(2);
-        char name[108];
-        FormatInstanceName(claim.c_str(), name, sizeof name);
-        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        struct sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        std::string socketPath = own + "/" + name + ".sock";
-        memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-        if (bind(fd, (struct sockaddr*)&address, sizeof address) != 0 || listen(fd, 4) != 0) _exit(3);
-        (void)!write(heard[1], "r", 1);
-        int client = accept(fd, nullptr, nullptr);
-        char byte;
-        if (client >= 0 && read(client, &byte, 1) == 1) (void)!write(heard[1], "x", 1);
-        _exit(0);
-    }
-    char ready = 0;
-    ASSERT_EQ(read(heard[0], &ready, 1), 1);
+    char name[108];
+    FormatInstanceName(claim.c_str(), name, sizeof name);
+    NobodysListener listener;
+    ASSERT_TRUE(listener.Start(own + "/" + name + ".sock", 0));
     std::string refused = CaptureStderr([&] {
         pid_t other = fork();
         if (other == 0) _exit(SDL2_WINDOW_OPS.IsOtherInstanceRunning(claim.c_str()) == 0 &&
@@ -559,12 +583,7 @@ TEST(Sdl2HandOver, AFolderOthersCanReachIsNeverUsed) {
         EXPECT_EQ(ExitCode(other), 0) << "the start did not run on its own";
     });
     EXPECT_NE(refused.find("is not a folder of this user's own"), std::string::npos) << refused;
-    kill(listener, SIGKILL);
-    waitpid(listener, nullptr, 0);
-    close(heard[1]);
-    char got = 0;
-    EXPECT_NE(read(heard[0], &got, 1) == 1 && got == 'x', true) << "a byte reached the other user";
-    close(heard[0]);
+    EXPECT_FALSE(listener.Heard()) << "a byte reached the other user";
 }
 
 // The sender asks who listens before it says anything: a listener of another
@@ -573,34 +592,10 @@ TEST(Sdl2HandOver, TheSenderTellsNothingToAListenerOfAnotherUser) {
     if (getuid() != 0) GTEST_SKIP() << "needs root to stand for another user";
     ClaimFolder folder(1);
     std::string claim = InstanceName("listener");
-    std::string socketPath = ClaimSocket(claim);
-    int heard[2];
-    ASSERT_EQ(pipe(heard), 0);
-    pid_t listener = fork();
-    if (listener == 0) {
-        // Bound as this user, listening as nobody: the credentials a peer sees are the listener's.
-        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        struct sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        memcpy(address.sun_path, socketPath.c_str(), socketPath.size());
-        if (bind(fd, (struct sockaddr*)&address, sizeof address) != 0) _exit(3);
-        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(2);
-        if (listen(fd, 4) != 0) _exit(4);
-        (void)!write(heard[1], "r", 1);
-        int client = accept(fd, nullptr, nullptr);
-        char byte;
-        if (client >= 0 && read(client, &byte, 1) == 1) (void)!write(heard[1], "x", 1);
-        _exit(0);
-    }
-    char ready = 0;
-    ASSERT_EQ(read(heard[0], &ready, 1), 1);
+    NobodysListener listener;
+    ASSERT_TRUE(listener.Start(ClaimSocket(claim), 1));
     EXPECT_EQ(SDL2_WINDOW_OPS.HandOverFile(claim.c_str(), "/music/secret.ogg"), -1);
-    kill(listener, SIGKILL);
-    waitpid(listener, nullptr, 0);
-    close(heard[1]);
-    char got = 0;
-    EXPECT_FALSE(read(heard[0], &got, 1) == 1 && got == 'x') << "a byte reached the other user";
-    close(heard[0]);
+    EXPECT_FALSE(listener.Heard()) << "a byte reached the other user";
 }
 
 // ---- Media layer gate ----
