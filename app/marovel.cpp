@@ -20,10 +20,17 @@ namespace {
 // Two pairs of display text and pattern, then the closing zero byte.
 const char FILE_FILTER[] = "音楽ファイル(*.*)\0*.*\0all(*.*)\0*.*\0";
 
+// The formats the library reads (AAC and ALAC only when built with FFmpeg).
+#ifdef RAVLIN_WITH_FFMPEG
+#define FORMAT_NAMES "WAVE, Ogg Vorbis, Opus, FLAC, M4A (AAC, ALAC) or MP3"
+#else
+#define FORMAT_NAMES "WAVE, Ogg Vorbis, Opus, FLAC or MP3"
+#endif
+
 const char USAGE[] =
     "Usage: marovel [OPTION]... [FILE]\n"
-    "Plays a music file (RIFF WAVE, Ogg Vorbis or MP3) in an endless loop; without\n"
-    "FILE, a file dialog asks for one.\n"
+    "Plays a music file in an endless loop; without FILE, a file dialog asks for\n"
+    "one. It may be " FORMAT_NAMES ".\n"
     "\n"
     "Keys:\n"
     "  Right, Left   playback frequency +50 Hz, -50 Hz (speed and pitch together)\n"
@@ -103,10 +110,11 @@ const char* DescribeLoadError(int error) {
         case SOUND_LOAD_FOLDER: return "it is a folder, not a file";
         case SOUND_LOAD_EMPTY: return "the file is empty";
         case SOUND_LOAD_UNREADABLE: return "the file cannot be read";
-        case SOUND_LOAD_UNKNOWN_FORMAT: return "not a WAVE, Ogg Vorbis or MP3 file";
+        case SOUND_LOAD_UNKNOWN_FORMAT: return "not a " FORMAT_NAMES " file";
         case SOUND_LOAD_DAMAGED: return "the file is damaged, or its encoding cannot be decoded";
         case SOUND_LOAD_UNSUPPORTED_RATE: return "its sample rate is outside what the sound device can play";
         case SOUND_LOAD_TOO_LARGE: return "the sound is too large for the sound device";
+        case SOUND_LOAD_CANCELLED: return "loading was cancelled";
         default: return "the sound device refused it";
     }
 }
@@ -188,7 +196,9 @@ void LoadAndPlay(const char* fileName, const char* shownPath) {
     PLAYER.notice = nullptr;
     PLAYER.track++;
     RememberPath(fileName);
-    if (PLAYER.sound == -1) {
+    // A load that a close of the window ended is no fault of the file: the
+    // player is ending, and says nothing.
+    if (PLAYER.sound == -1 && GetLastSoundLoadError() != SOUND_LOAD_CANCELLED) {
         int error = GetLastSoundLoadError();
         fprintf(stderr, "marovel: cannot play \"%s\": %s\n", shownPath, DescribeLoadError(error));
         PLAYER.notice = error == SOUND_LOAD_NO_DEVICE ? "音を出せる装置がないため再生できません" : "このファイルは再生できません";

@@ -24,7 +24,7 @@
 
 #include "core/core.h"
 #include "library/library.h"
-#include "platform/codec.h"
+#include "platform/sound_reader.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/fake_sound.h"
 #include "platform/platform.h"
@@ -60,7 +60,8 @@ long PeakResidentBytes(void) {
 double TimeDecode(const char* path, uint32_t* pcmBytes) {
     FILE* file = fopen(path, "rb");
     if (file == nullptr) return -1;
-    SoundDataSource source = {*GetFileStreamOps(), file};
+    SoundDataSource source;
+    OpenFileSoundSource(file, &source);
     DecodedSound sound;
     double start = Now();
     int result = DecodeSoundToPcm(&source, &sound);
@@ -113,7 +114,7 @@ int main(int argc, char** argv) {
     FAKE.currentDirectory = getcwd(cwd, sizeof cwd) ? cwd : "/tmp";
     InstallFakeSoundDevice();
     FAKE_SOUND.createDeviceFails = 1;
-    PLATFORM.codec = &CODEC_OPS;
+    PLATFORM.readers = SOUND_READERS;
     SetLogOutputEnabled(0);
     if (InitLibrary() != 0) return 1;
     FAKE_SOUND.createDeviceFails = 0;

@@ -2,9 +2,11 @@
 # sound_load_bench.sh: load time of a five-minute file in each format against
 # command-line decoders of the same file, in one run, as ratios (ours / theirs;
 # below 1 is faster), and the peak memory of one load against file + PCM.
-# Goals: MP3 and Ogg at most 0.6 x of mpg123 and oggdec, the WAVE rows (IMA
+# Goals: MP3 and Ogg at most 0.6 x of mpg123 and oggdec, FLAC, Opus and AAC
+# (.m4a) at most 0.6 x of flac -d, opusdec and ffmpeg, the WAVE rows (IMA
 # ADPCM and PCM) at most 0.7 x of sox; peak memory at most file + 1.1 x PCM +
-# 20 MB. Long sounds decode on both cores, so the machine should be quiet.
+# 20 MB. ALAC is shown beside ffmpeg without a goal. Long sounds decode on
+# both cores, so the machine should be quiet.
 #
 #   bench/sound_load_bench.sh [seconds of sound=300]
 set -euo pipefail
@@ -17,7 +19,7 @@ cmake --build "$OUT" -j2 --target sound_load_bench >/dev/null
 BENCH="$OUT/bench/sound_load_bench"
 
 F="$OUT/files"
-if [ ! -e "$F/.made-$LENGTH" ]; then
+if [ ! -e "$F/.made-2-$LENGTH" ]; then
   # Something like music: chords, a slow sweep and some noise, in stereo.
   sox -n -b 16 -c 2 -r 44100 "$F/source.wav" synth "$LENGTH" sine 220 sine 330 \
     synth "$LENGTH" sine mix 100-2000 synth "$LENGTH" pinknoise mix vol 0.5 2>/dev/null
@@ -26,7 +28,11 @@ if [ ! -e "$F/.made-$LENGTH" ]; then
   oggenc -Q -q 5 -o "$F/q5.ogg" "$F/source.wav"
   sox "$F/source.wav" -e ms-adpcm "$F/msadpcm.wav"
   sox "$F/source.wav" -e ima-adpcm "$F/imaadpcm.wav"
-  touch "$F/.made-$LENGTH"
+  flac -s -f -o "$F/source.flac" "$F/source.wav"
+  opusenc --quiet "$F/source.wav" "$F/source.opus"
+  ffmpeg -v quiet -y -i "$F/source.wav" -c:a aac -b:a 192k "$F/aac.m4a"
+  ffmpeg -v quiet -y -i "$F/source.wav" -c:a alac "$F/alac.m4a"
+  touch "$F/.made-2-$LENGTH"
 fi
 
 # Best wall time (seconds) of three runs of a command.
@@ -45,7 +51,7 @@ best_of_three() {
 
 printf '%-13s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s\n' file decode_s load_s fake_s ref_s ffmpeg_s \
   dec/ref load/ref fake/ref load/ff peak/bud fpeak/bud
-for name in cbr192.mp3 vbr.mp3 q5.ogg msadpcm.wav imaadpcm.wav source.wav; do
+for name in cbr192.mp3 vbr.mp3 q5.ogg msadpcm.wav imaadpcm.wav source.wav source.flac source.opus aac.m4a alac.m4a; do
   file="$F/$name"
   read -r decode load fake pcm < <("$BENCH" time "$file")
   peak=$("$BENCH" memory "$file" device)
@@ -53,6 +59,9 @@ for name in cbr192.mp3 vbr.mp3 q5.ogg msadpcm.wav imaadpcm.wav source.wav; do
   case "$name" in
     *.mp3) ref=$(best_of_three "mpg123 -q -s '$file' > /dev/null") ;;
     *.ogg) ref=$(best_of_three "oggdec -Q -R -o - '$file' > /dev/null") ;;
+    *.flac) ref=$(best_of_three "flac -s -d -c '$file' > /dev/null") ;;
+    *.opus) ref=$(best_of_three "opusdec --quiet '$file' - > /dev/null") ;;
+    *.m4a) ref=$(best_of_three "ffmpeg -v quiet -i '$file' -f s16le - > /dev/null") ;;
     *) ref=$(best_of_three "sox '$file' -t s16 - > /dev/null") ;;
   esac
   ff=$(best_of_three "ffmpeg -v quiet -threads 1 -i '$file' -f s16le - > /dev/null")
@@ -63,9 +72,10 @@ for name in cbr192.mp3 vbr.mp3 q5.ogg msadpcm.wav imaadpcm.wav source.wav; do
              printf "%-13s %8.3f %8.3f %8.3f %8.3f %8.3f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f\n",
                     n, d, l, k, r, f, d / r, l / r, k / r, l / f, p / budget, q / budget }'
 done
-echo "ratios: ours / reference (mpg123 -s for MP3, oggdec for Ogg, sox for WAVE); load/ff: ours / ffmpeg -f s16le."
+echo "ratios: ours / reference (mpg123 -s for MP3, oggdec for Ogg, sox for WAVE, flac -d for FLAC, opusdec"
+echo "for Opus, ffmpeg -f s16le for .m4a); load/ff: ours / ffmpeg -threads 1 -f s16le."
 echo "decode = file to PCM in memory; load = LoadSoundFile into the real device (OpenAL loopback,"
 echo "nothing playing); fake = the same into the unit tests' fake device (test infrastructure, for comparison)."
 echo "peak/bud = peak resident growth of one load into the real device / (file + 1.1 x PCM + 20 MB);"
-echo "fpeak/bud = the same into the fake device. Goals: load/ref <= 0.6 for MP3 and Ogg, <= 0.7 for"
-echo "imaadpcm.wav and source.wav; peak/bud <= 1"
+echo "fpeak/bud = the same into the fake device. Goals: load/ref <= 0.6 for MP3, Ogg, FLAC, Opus and"
+echo "aac.m4a, <= 0.7 for imaadpcm.wav and source.wav; peak/bud <= 1"

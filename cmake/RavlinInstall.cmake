@@ -86,7 +86,24 @@ install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/d
 install(EXPORT RavlinSharedTargets NAMESPACE Ravlin:: DESTINATION ${RAVLIN_CMAKE_DIR})
 install(EXPORT RavlinStaticTargets NAMESPACE Ravlin:: DESTINATION ${RAVLIN_CMAKE_DIR})
 
-list(JOIN RAVLIN_PKG_MODULES " " RAVLIN_PC_REQUIRES)
+# A program linking the archive needs the system libraries it uses, as shared
+# libraries: their link flags go into Libs.private as pkg-config gave them
+# here. (Requires.private would ask for their static link closures, which
+# Debian's packages do not hold: FFmpeg's alone names dozens of libraries that
+# no installed package brings.) The loader's own folders are left out.
+set(RAVLIN_PC_LIBS_PRIVATE "")
+foreach(dependency ${RAVLIN_PKG_DEPENDENCIES})
+  string(REGEX REPLACE "=.*" "" prefix "${dependency}")
+  foreach(flag ${${prefix}_LDFLAGS})
+    string(REGEX REPLACE "^-L" "" folder "${flag}")
+    if(NOT flag STREQUAL folder AND folder IN_LIST CMAKE_C_IMPLICIT_LINK_DIRECTORIES)
+      continue()
+    endif()
+    list(APPEND RAVLIN_PC_LIBS_PRIVATE "${flag}")
+  endforeach()
+endforeach()
+list(REMOVE_DUPLICATES RAVLIN_PC_LIBS_PRIVATE)
+list(JOIN RAVLIN_PC_LIBS_PRIVATE " " RAVLIN_PC_LIBS_PRIVATE)
 list(JOIN RAVLIN_PKG_DEPENDENCIES ";" RAVLIN_CONFIG_DEPENDENCIES)
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/RavlinConfig.cmake.in
   ${CMAKE_BINARY_DIR}/RavlinConfig.cmake INSTALL_DESTINATION ${RAVLIN_CMAKE_DIR})

@@ -24,6 +24,7 @@ static const char* DescribeLoadError(int error) {
         case SOUND_LOAD_DAMAGED: return "the file is damaged";
         case SOUND_LOAD_UNSUPPORTED_RATE: return "its sample rate cannot be played";
         case SOUND_LOAD_TOO_LARGE: return "the sound is too large";
+        case SOUND_LOAD_CANCELLED: return "loading was cancelled";
         default: return "the sound device refused it";
     }
 }

@@ -331,10 +331,13 @@ enum {
     SOUND_LOAD_UNSUPPORTED_RATE,  /**< A sample rate the device cannot play. */
     SOUND_LOAD_TOO_LARGE,         /**< More sound than the device can hold. */
     SOUND_LOAD_DEVICE_REFUSED,    /**< The device gave no buffer for it. */
+    SOUND_LOAD_CANCELLED,         /**< The window was closed while the sound was converted. */
 };
 
-/** Loads a whole sound file (RIFF WAVE, Ogg Vorbis, MP3), recognised by its
- * content, never by its name, and decodes it into memory. Logs nothing;
+/** Loads a whole sound file (RIFF WAVE, Ogg Vorbis, Ogg Opus, FLAC, MP3, and
+ * AAC or ALAC in MP4 when the library is built with FFmpeg), recognised by its
+ * content, never by its name, and decodes it into memory. Opus decodes at
+ * 48000 Hz; every sound plays at its own rate until SetSoundHandleFrequency(). Logs nothing;
  * GetLastSoundLoadError() says why a load failed.
  * \param path The file's name in the file system's bytes (UTF-8 on Linux),
  *        relative to the current directory or absolute.

@@ -2,7 +2,7 @@
 //
 // Private to the library: app/ never includes it. Each service is a table of
 // operations; PLATFORM holds the tables in use. The real tables (SDL2, OpenAL
-// Soft, libmpg123/libsndfile, ...) are installed at process start; a unit test
+// Soft, the sound file readers, ...) are installed at process start; a unit test
 // swaps in the fakes of platform/fake/ before it calls the library.
 //
 // Texts passed in and out are Shift-JIS (CP932) byte strings, as the rest of the
@@ -245,7 +245,7 @@ struct PlatformTables {
     const PlatformWindowOps* window;
     const PlatformInputOps* input;
     const struct PlatformSoundOps* sound;
-    const struct PlatformCodecOps* codec;
+    const struct PlatformSoundReader* const* readers;  // ending in null
     const struct PlatformScreenOps* screen;
     const struct PlatformFontOps* font;
     const PlatformDialogOps* dialog;

@@ -2,7 +2,7 @@
 # fuzz_sound_loader.sh: builds the sound loader's libFuzzer target with clang 14
 # (AddressSanitizer, UndefinedBehaviorSanitizer) in a build folder of its own,
 # makes a seed corpus of small valid files of every format with sox, lame,
-# oggenc and ffmpeg, and fuzzes for the given number of seconds.
+# oggenc, flac, opusenc and ffmpeg, and fuzzes for the given number of seconds.
 # Fails on any crash, leak, sanitizer report or input slower than one second.
 #
 #   scripts/fuzz_sound_loader.sh [seconds=60] [build folder=build-fuzz-sound]
@@ -21,25 +21,23 @@ mkdir -p "$OUT/work" "$OUT/seeds"
 SOURCES=(
   "$ROOT/tests/fuzz/fuzz_sound_loader.cpp"
   "$ROOT/sound/sound_decode.cpp"
-  "$ROOT/sound/mp3_probe.cpp"
-  "$ROOT/sound/pcm_convert.cpp"
-  "$ROOT/platform/codecs/codec_decoders.cpp"
+  "$ROOT"/platform/readers/*.cpp
   "$ROOT/platform/mpeg_frames.cpp"
   "$ROOT/platform/memory.cpp"
 )
 BIN="$OUT/fuzz_sound_loader"
-NEWEST=$(ls -t "${SOURCES[@]}" "$ROOT/sound/sound_loader_internal.h" "$ROOT/platform/codec.h" "$ROOT/platform/mpeg_frames.h" "$ROOT/platform/byte_order.h" "$ROOT/platform/platform.h" "$ROOT/include/ravlin.h" "$0" | head -1)
+NEWEST=$(ls -t "${SOURCES[@]}" "$ROOT/sound/sound_loader_internal.h" "$ROOT/platform/sound_reader.h" "$ROOT/platform/readers/reader_common.h" "$ROOT/platform/mpeg_frames.h" "$ROOT/platform/byte_order.h" "$ROOT/platform/platform.h" "$ROOT/include/ravlin.h" "$0" | head -1)
 if [ ! -x "$BIN" ] || [ "$NEWEST" -nt "$BIN" ]; then
   # shellcheck disable=SC2046
-  "$CXX" -std=c++20 -g -O1 -fno-omit-frame-pointer -I"$ROOT" -I"$ROOT/include" \
+  "$CXX" -std=c++20 -g -O1 -fno-omit-frame-pointer -I"$ROOT" -I"$ROOT/include" -DRAVLIN_WITH_FFMPEG \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     "${SOURCES[@]}" -o "$BIN" \
-    $(pkg-config --cflags --libs vorbisfile libmpg123 sndfile)
+    $(pkg-config --cflags --libs vorbisfile libmpg123 sndfile flac opusfile libavformat libavcodec libavutil)
 fi
 
 # Seeds: a tenth of a second of every format the loader takes.
 SEEDS="$OUT/seeds"
-if [ ! -e "$SEEDS/.made" ]; then
+if [ ! -e "$SEEDS/.made-2" ]; then
   T="$OUT/seed-source.wav"
   sox -n -b 16 -c 2 -r 22050 "$T" synth 0.1 sine 440 sine 700 2>/dev/null
   sox -n -b 16 -c 1 -r 8000 "$OUT/seed-mono.wav" synth 0.2 sine 300 2>/dev/null
@@ -60,7 +58,16 @@ if [ ! -e "$SEEDS/.made" ]; then
   oggenc -Q -q 0 -o "$SEEDS/mono.ogg" "$OUT/seed-mono.wav"
   ffmpeg -v quiet -y -i "$T" -c:a libmp3lame -b:a 32k "$SEEDS/mp3_in.wav" || true
   ffmpeg -v quiet -y -i "$T" -c:a mp2 -b:a 64k -f mp2 "$SEEDS/layer2.mp2" || true
-  touch "$SEEDS/.made"
+  flac -s -f -o "$SEEDS/stereo.flac" "$T"
+  sox "$T" -b 24 -t wav - | flac -s -f -o "$SEEDS/24bit.flac" -
+  flac -s -f -o "$SEEDS/mono.flac" "$OUT/seed-mono.wav"
+  { printf 'ID3\003\000\000\000\000\000\012'; head -c 10 /dev/zero; cat "$SEEDS/mono.flac"; } > "$SEEDS/id3.flac"
+  opusenc --quiet --bitrate 16 "$T" "$SEEDS/stereo.opus"
+  opusenc --quiet "$OUT/seed-mono.wav" "$SEEDS/mono.opus"
+  ffmpeg -v quiet -y -i "$T" -c:a aac -b:a 32k "$SEEDS/aac.m4a"
+  ffmpeg -v quiet -y -i "$T" -c:a aac -b:a 32k -movflags +faststart "$SEEDS/aac_faststart.m4a"
+  ffmpeg -v quiet -y -i "$OUT/seed-mono.wav" -c:a alac "$SEEDS/alac.m4a"
+  touch "$SEEDS/.made-2"
 fi
 
 # Inputs once found failing, and the corpus's small malformed files, join the

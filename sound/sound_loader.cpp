@@ -1,9 +1,9 @@
 // sound_loader.cpp: LoadSoundFile, a sound file turned into a playable handle.
 //
-// The whole file is decoded to PCM in memory (sound_decode.cpp) and put into
-// one static device buffer; nothing is streamed. Where the device lets a
-// buffer be written in place, the decode writes straight into it and no
-// second copy of the PCM is made. A load that fails gives its table slot back
+// The whole file is decoded to PCM in memory (sound_decode.cpp, through the
+// format reader that takes it) and put into one static device buffer;
+// nothing is streamed. Where the device lets a buffer be written in place,
+// the decode writes straight into it and no second copy of the PCM is made. A load that fails gives its table slot back
 // at once.
 #include <sys/stat.h>
 
@@ -52,23 +52,17 @@ int OpenError(int error) {
     }
 }
 
-// Whether the first bytes name one of the formats the decoder knows, so that a
-// file whose decode failed is damaged rather than of another kind.
-int LooksLikeKnownFormat(const uint8_t* head, size_t bytes) {
-    if (bytes >= 4 && (memcmp(head, "RIFF", 4) == 0 || memcmp(head, "OggS", 4) == 0)) return 1;
-    if (bytes >= 3 && memcmp(head, "ID3", 3) == 0) return 1;
-    return bytes >= 2 && head[0] == 0xFF && (head[1] & 0xE0) == 0xE0;  // an MPEG frame's sync
-}
-
-// Why a decode failed, from the file's first bytes. A stream that cannot go
-// back to its start (a pipe) cannot be read the way the decoder reads.
-int DecodeError(FILE* file) {
+// Why a decode failed. A stream that cannot go back to its start (a pipe)
+// cannot be read the way the readers read; a file whose content a reader
+// takes as its format but that did not decode is damaged.
+int DecodeError(SoundDataSource* source) {
+    FILE* file = (FILE*)source->handle;
     uint8_t head[4] = {};
     int rewound = fseek(file, 0, SEEK_SET) == 0;
     size_t got = rewound ? fread(head, 1, sizeof head, file) : 0;
     if (!rewound || ferror(file)) return SOUND_LOAD_UNREADABLE;
     if (got == 0) return SOUND_LOAD_EMPTY;
-    return LooksLikeKnownFormat(head, got) ? SOUND_LOAD_DAMAGED : SOUND_LOAD_UNKNOWN_FORMAT;
+    return IsKnownSoundFormat(source) ? SOUND_LOAD_DAMAGED : SOUND_LOAD_UNKNOWN_FORMAT;
 }
 
 // A rate the device cannot give a buffer would end the program there, and so
@@ -113,6 +107,12 @@ void UnmapDeviceBuffer(DeviceBufferPlace* place) {
 
 }  // namespace
 
+void OpenFileSoundSource(FILE* file, SoundDataSource* source) {
+    const FileStreamOps* ops = GetFileStreamOps();
+    source->ops = SoundStreamOps{ops->Tell, ops->Seek, ops->Read, ops->Write, ops->AtEnd};
+    source->handle = file;
+}
+
 int GetLastSoundLoadError(void) { return LAST_LOAD_ERROR; }
 
 int LoadSoundFile(const char* path) {
@@ -132,13 +132,15 @@ int LoadSoundFile(const char* path) {
             return FailLoad(handle, error);
         }
     }
-    SoundDataSource source = {*GetFileStreamOps(), file};
+    SoundDataSource source;
+    OpenFileSoundSource(file, &source);
     DecodedSound sound;
     DeviceBufferPlace device = {handle, 0, 0};
     PcmPlace place = {ReserveDeviceBuffer, &device};
     int result = DecodeSoundToPlace(&source, &place, &sound);
     if (result != 0) {
-        int error = DecodeError(file);
+        // A load the user's close ended is no fault of the file.
+        int error = result == SOUND_DECODE_CANCELLED ? SOUND_LOAD_CANCELLED : DecodeError(&source);
         fclose(file);
         UnmapDeviceBuffer(&device);
         return FailLoad(handle, error);

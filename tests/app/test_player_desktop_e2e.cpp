@@ -11,6 +11,13 @@
 
 using namespace harness;
 
+// The formats the player names (AAC and ALAC only when built with FFmpeg).
+#ifdef RAVLIN_WITH_FFMPEG
+#define FORMAT_NAMES "WAVE, Ogg Vorbis, Opus, FLAC, M4A (AAC, ALAC) or MP3"
+#else
+#define FORMAT_NAMES "WAVE, Ogg Vorbis, Opus, FLAC or MP3"
+#endif
+
 namespace {
 
 const char* TITLE = "Marovel ver0.001a";
@@ -223,7 +230,7 @@ TEST_F(PlayerDesktop, MediaControlsRateAndStatusAndFilesHandedOver) {
     for (double end = NowSeconds() + 5; NowSeconds() < end && Errors(errorLog).empty(); SleepSeconds(0.05)) {
     }
     SleepSeconds(0.2);
-    EXPECT_EQ(Errors(errorLog), "marovel: cannot play \"" + dir + "/junk.mp3\": not a WAVE, Ogg Vorbis or MP3 file\n");
+    EXPECT_EQ(Errors(errorLog), "marovel: cannot play \"" + dir + "/junk.mp3\": not a " FORMAT_NAMES " file\n");
     EXPECT_TRUE(WaitForProperty("PlaybackStatus", "(<'Stopped'>,)", 5));
     SleepSeconds(0.5);
     EXPECT_TRUE(Silent());
@@ -234,6 +241,50 @@ TEST_F(PlayerDesktop, MediaControlsRateAndStatusAndFilesHandedOver) {
     ASSERT_TRUE(player.WaitForExit(10));
     EXPECT_EQ(player.exitCode, 0);
     EXPECT_TRUE(WaitForMonitored("does not have an owner", 5)) << "the name stays after the end";
+}
+
+// FLAC, Opus and AAC play as WAVE does, from the command line and handed
+// over, at the tape-speed rate: Opus decodes at 48000 Hz, so at 44100 its
+// tone sounds 44100 / 48000 as high, as a 48000 Hz WAVE's would.
+TEST_F(PlayerDesktop, FlacOpusAndAacPlayFromTheCommandLineAndHandedOver) {
+    for (const char* tool : {"flac", "opusenc", "ffmpeg"}) {
+        if (!HaveCommand(tool)) GTEST_SKIP() << tool << " missing";
+    }
+    WriteTone(dir + "/tone.wav", 10, 8820);
+    std::string wav = Quote(dir + "/tone.wav");
+    Shell("flac -s -f -o " + Quote(dir + "/tone.flac") + " " + wav + " && opusenc --quiet " + wav + " " +
+          Quote(dir + "/tone.opus") + " && ffmpeg -v quiet -y -i " + wav + " -c:a aac -b:a 192k " + Quote(dir + "/tone.m4a"));
+
+    PlayerProcess player;
+    ASSERT_TRUE(player.Start(MAROVEL_PATH, dir, {"tone.flac"}, env, errorLog));
+    WindowInfo main = WaitForWindow(TITLE, 20);
+    ASSERT_NE(main.id, 0u);
+    ASSERT_TRUE(WaitForProperty("PlaybackStatus", "(<'Playing'>,)", 10)) << Status();
+    EXPECT_NEAR(WaitForPitch(4410), 4410, 3);
+    struct Step {
+        const char* file;
+        double pitch;  // Hz at the frequency 44100
+    } steps[] = {{"tone.opus", 4410 * 44100.0 / 48000}, {"tone.m4a", 4410}, {"tone.flac", 4410}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.file);
+#ifndef RAVLIN_WITH_FFMPEG
+        if (std::string(step.file) == "tone.m4a") continue;
+#endif
+        PlayerProcess later;
+        ASSERT_TRUE(later.Start(MAROVEL_PATH, dir, {step.file}, env, dir + "/later.txt"));
+        ASSERT_TRUE(later.WaitForExit(20));
+        EXPECT_EQ(later.exitCode, 0);
+        bool titled = false;
+        for (double end = NowSeconds() + 10; !titled && NowSeconds() < end; SleepSeconds(0.05)) {
+            titled = Get("Metadata").find(std::string("'xesam:title': <'") + step.file + "'>") != std::string::npos;
+        }
+        EXPECT_TRUE(titled) << Get("Metadata");
+        EXPECT_NEAR(WaitForPitch(step.pitch), step.pitch, 3);
+    }
+    EXPECT_EQ(Errors(errorLog), "");
+    EXPECT_EQ(Call("-m org.mpris.MediaPlayer2.Quit"), "()");
+    ASSERT_TRUE(player.WaitForExit(10));
+    EXPECT_EQ(player.exitCode, 0);
 }
 
 }  // namespace

@@ -1,18 +1,19 @@
 // fuzz_sound_loader.cpp: libFuzzer target for the whole decode path of a sound
-// load: recognition, the RIFF chunk walk, Ogg Vorbis, the MPEG probe and the
-// conversion through the real codecs. Built and run by
-// scripts/fuzz_sound_loader.sh with clang, AddressSanitizer and UBSan.
+// load: recognition by the format readers and every reader's decode (RIFF
+// WAVE with its codecs, Ogg Vorbis, Ogg Opus, FLAC, AAC and ALAC in MP4, MPEG
+// audio). Built and run by scripts/fuzz_sound_loader.sh with clang,
+// AddressSanitizer and UBSan.
 //
 // Only the decode path is linked, with the platform table holding the real
-// codecs and a message pump that always lets the load go on.
+// readers and a message pump that always lets the load go on.
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/codec.h"
 #include "platform/platform.h"
+#include "platform/sound_reader.h"
 #include "sound/sound_loader_internal.h"
 
-PlatformTables PLATFORM = {nullptr, nullptr, nullptr, nullptr, nullptr, &CODEC_OPS, nullptr};
+PlatformTables PLATFORM = {nullptr, nullptr, nullptr, nullptr, nullptr, SOUND_READERS, nullptr};
 
 int ProcessWindowMessages(void) { return 0; }
 

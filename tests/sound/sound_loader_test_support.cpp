@@ -11,7 +11,7 @@
 
 #include "core/core.h"
 #include "library/library.h"
-#include "platform/codec.h"
+#include "platform/sound_reader.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/fake_sound.h"
 #include "platform/platform.h"
@@ -31,7 +31,7 @@ void StartLoaderTestDevice(void) {
     InstallFakePlatform();
     FAKE.currentDirectory = LOADER_TEST_DIR;
     InstallFakeSoundDevice();
-    PLATFORM.codec = &CODEC_OPS;
+    PLATFORM.readers = SOUND_READERS;
     // The library starts without sound; the fake device opens afterwards.
     FAKE_SOUND.createDeviceFails = 1;
     SetLogOutputEnabled(0);
@@ -45,7 +45,7 @@ void EndLoaderTestDevice(void) {
     EndSoundDevice();
     EndLibrary();
     PLATFORM.sound = &OPENAL_SOUND_OPS;
-    PLATFORM.codec = &CODEC_OPS;
+    PLATFORM.readers = SOUND_READERS;
     if (!LOADER_TEST_DIR.empty()) RunCommand("rm -rf '" + LOADER_TEST_DIR + "'");
     LOADER_TEST_DIR.clear();
 }

@@ -1,5 +1,5 @@
 // sound_loader_test_support.h: what the loader tests share: a fake device set
-// up for loads, the real codecs, temporary files and the reference tools.
+// up for loads, the real format readers, temporary files and the reference tools.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 
 #include "sound/sound.h"
 
-// Fake platform and fake sound device, open, with the real codecs.
+// Fake platform and fake sound device, open, with the real format readers.
 void StartLoaderTestDevice(void);
 void EndLoaderTestDevice(void);
 

@@ -11,7 +11,7 @@
 #include "sound_loader_test_support.h"
 #include "sound_test_support.h"
 
-#include "platform/codec.h"
+#include "platform/sound_reader.h"
 #include "sound/sound_loader_internal.h"
 
 namespace {
@@ -62,7 +62,7 @@ protected:
     void SetUp() override {
         SoundTest::SetUp();
         PLATFORM.sound = &OPENAL_SOUND_OPS;
-        PLATFORM.codec = &CODEC_OPS;
+        PLATFORM.readers = SOUND_READERS;
         ASSERT_EQ(OpenLoopbackSoundDevice(RATE, 2, LOOPBACK_FLOAT), 0);
         ASSERT_EQ(InitSoundDevice(), 0);
     }

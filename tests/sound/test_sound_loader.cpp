@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/codec.h"
+#include "core/core.h"
 #include "platform/fake/fake_sound.h"
 #include "platform/platform.h"
+#include "platform/sound_reader.h"
 #include "sound/sound_internal.h"
 #include "sound/sound_loader_internal.h"
 #include "tests/sound/sound_loader_test_support.h"
@@ -26,6 +27,9 @@
 #ifdef LOADER_TEST_ASAN
 // The sanitizer runtime's count of the heap it has mapped (bytes).
 extern "C" size_t __sanitizer_get_heap_size(void);
+// Hooks the runtime calls on every allocation (the libraries' too).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*onMalloc)(const volatile void*, size_t),
+                                                         void (*onFree)(const volatile void*));
 #endif
 
 namespace {
@@ -250,7 +254,8 @@ TEST(MpegProbe, Mpeg2Layer2FramesHaveTheMpeg1Length) {
 TEST(FuzzRegressions, EachInputDecodesOrIsRefused) {
     // Inputs the fuzzer once found hanging or crashing the decode path.
     std::string dir = std::string(RAVLIN_SOURCE_DIR) + "/tests/fuzz/regressions";
-    std::vector<std::string> names = {"mpeg-layer1-huge-gapless-count.bin"};
+    std::vector<std::string> names = {"mpeg-layer1-huge-gapless-count.bin", "mpeg-info-tag-huge-frame-count.bin",
+                                      "mp4-sample-table-claims-a-gigabyte.bin"};
     for (const std::string& name : names) {
         std::vector<uint8_t> bytes = ReadWholeFile(dir + "/" + name);
         ASSERT_FALSE(bytes.empty()) << name;
@@ -260,6 +265,60 @@ TEST(FuzzRegressions, EachInputDecodesOrIsRefused) {
             FreeDecodedSound(&d.sound);
         }
     }
+}
+
+#ifdef LOADER_TEST_ASAN
+// The largest single allocation since watching began, by anyone in the process.
+struct AllocationWatch {
+    int watching;
+    size_t largest;
+};
+AllocationWatch WATCH;
+void NoteAllocation(const volatile void*, size_t bytes) {
+    if (WATCH.watching && bytes > WATCH.largest) WATCH.largest = bytes;
+}
+void NoteFree(const volatile void*) {}
+
+TEST(FuzzRegressions, NoInputMakesAnyoneAskForAnAbsurdBlock) {
+    // Files whose tables claim far more sound than they hold: neither the
+    // readers nor the libraries beneath them allocate for the claim.
+    static int installed = __sanitizer_install_malloc_and_free_hooks(NoteAllocation, NoteFree);
+    ASSERT_NE(installed, 0);
+    std::string dir = std::string(RAVLIN_SOURCE_DIR) + "/tests/fuzz/regressions";
+    for (const char* name : {"mpeg-info-tag-huge-frame-count.bin", "mp4-sample-table-claims-a-gigabyte.bin"}) {
+        std::vector<uint8_t> bytes = ReadWholeFile(dir + "/" + name);
+        ASSERT_FALSE(bytes.empty()) << name;
+        WATCH = AllocationWatch{1, 0};
+        MemoryDecode d = DecodeBytes(bytes);
+        WATCH.watching = 0;
+        if (d.result == 0) FreeDecodedSound(&d.sound);
+        EXPECT_LT(WATCH.largest, (size_t)100 << 20) << name;
+    }
+}
+#endif
+
+// Asks of the place how much it would be given; gives nothing.
+uint8_t* NoteReservation(void* context, const WaveFormat*, uint32_t bytes) {
+    uint32_t* most = (uint32_t*)context;
+    if (bytes > *most) *most = bytes;
+    return nullptr;
+}
+
+TEST(FuzzRegressions, AnMpegFrameCountTagIsNoAllocation) {
+    // One frame whose info tag claims a stream of half an hour: the device
+    // is asked for no more than the frames there could give, not for what
+    // the tag says (333 MB).
+    std::vector<uint8_t> bytes =
+        ReadWholeFile(std::string(RAVLIN_SOURCE_DIR) + "/tests/fuzz/regressions/mpeg-info-tag-huge-frame-count.bin");
+    ASSERT_FALSE(bytes.empty());
+    MemorySoundStream stream;
+    SoundDataSource source;
+    OpenMemorySoundSource(&stream, bytes.data(), bytes.size(), &source);
+    uint32_t asked = 0;
+    PcmPlace place = {NoteReservation, &asked};
+    DecodedSound sound;
+    if (DecodeSoundToPlace(&source, &place, &sound) == 0) FreeDecodedSound(&sound);
+    EXPECT_LE(asked, bytes.size() * 24 * 4);
 }
 
 // ---- RIFF WAVE ----
@@ -487,116 +546,120 @@ TEST_F(SoundLoader, TruncatedFilesNeverCrash) {
     EXPECT_TRUE(std::equal(sound.bytes.begin(), sound.bytes.end(), whole.begin() + 44));
 }
 
-// ---- Conversion through a codec table the test drives ----
+// ---- A reader table the test drives ----
 
-struct ScriptedCodec {
-    int suggestFails, openFails, sizeFails, convertFails, closeFails;
-    int busyAnswers;   // ReleaseBlock answers CODEC_BUSY this many times
-    int releaseCalls, closeCalls, openStreams;
-    int quitAtRelease; // posts the quit message at the first release
+// A reader of files that begin "SCRIPTED": it opens, decodes and closes as
+// the script says, and counts what it is asked.
+struct ScriptedReader {
+    int openFails, decodeFails;
+    int converts;        // the decode is a conversion (not PCM as stored)
+    int closeInDecode;   // the user closes the window while the decode runs
+    int opens, closes, decodes;
 };
-ScriptedCodec SCRIPT;
-// The stream is opaque to the caller; any address stands for it.
-uint8_t SCRIPT_STREAM[8];
+ScriptedReader SCRIPT;
+uint8_t SCRIPT_FILE[1];  // stands for an opened file
 
-int ScriptSuggest(const uint8_t* source, uint32_t, uint8_t* pcm) {
-    if (SCRIPT.suggestFails) return -1;
-    const uint8_t format[18] = {1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0, 0, 0};
-    memcpy(pcm, format, 18);
-    return 0;
+int IsScripted(SoundDataSource* source) {
+    uint8_t head[8];
+    return source->ops.Read(head, 1, 8, source->handle) == 8 && memcmp(head, "SCRIPTED", 8) == 0;
 }
-int ScriptOpen(const uint8_t*, uint32_t, const uint8_t*, PlatformCodecStream** stream) {
+int OpenScripted(SoundDataSource*, SoundReaderFile** file, SoundReaderInfo* info) {
     if (SCRIPT.openFails) return -1;
-    SCRIPT.openStreams++;
-    *stream = (PlatformCodecStream*)SCRIPT_STREAM;
+    SCRIPT.opens++;
+    *file = (SoundReaderFile*)SCRIPT_FILE;
+    *info = SoundReaderInfo{nullptr, 0, 4000, SCRIPT.converts};
     return 0;
 }
-int ScriptSize(PlatformCodecStream*, const uint8_t*, uint32_t bytes, uint32_t* pcm) {
-    if (SCRIPT.sizeFails) return -1;
-    *pcm = bytes * 4;
-    return 0;
-}
-int ScriptConvert(PlatformCodecStream*, const uint8_t* source, uint32_t bytes, uint8_t* pcm, uint32_t capacity,
-                  uint32_t* used) {
-    if (SCRIPT.convertFails) return -1;
-    for (uint32_t i = 0; i < capacity; i++) pcm[i] = source[i % bytes];
-    *used = capacity;
-    return 0;
-}
-int ScriptRelease(PlatformCodecStream*) {
-    SCRIPT.releaseCalls++;
-    if (SCRIPT.quitAtRelease && SCRIPT.releaseCalls == 1) {
-        PlatformMessage quit = {WM_QUIT, 0, 0};
-        PLATFORM.window->PostMessage(MESSAGE_QUEUE_THREAD, &quit);
+// A second of 16-bit mono at 8000 Hz, into the place when it gives memory.
+int DecodeScripted(SoundReaderFile*, const PcmPlace* place, DecodedSound* sound) {
+    SCRIPT.decodes++;
+    if (SCRIPT.closeInDecode) {
+        PlatformMessage close = {WM_CLOSE, 0, 0};
+        PLATFORM.window->PostMessage(MESSAGE_QUEUE_WINDOW, &close);
     }
-    if (SCRIPT.busyAnswers > 0) {
-        SCRIPT.busyAnswers--;
-        return CODEC_BUSY;
-    }
+    if (SCRIPT.decodeFails) return -1;
+    WaveFormat format = {1, 1, 8000, 16000, 2, 16, 0, 0};
+    *sound = DecodedSound{nullptr, 16000, format, 0};
+    sound->pcm = place != nullptr ? place->Reserve(place->context, &format, 16000) : nullptr;
+    sound->placed = sound->pcm != nullptr;
+    if (sound->pcm == nullptr) sound->pcm = (uint8_t*)malloc(16000);
+    for (int i = 0; i < 16000; i++) sound->pcm[i] = (uint8_t)(i * 3);
     return 0;
 }
-int ScriptClose(PlatformCodecStream*) {
-    SCRIPT.closeCalls++;
-    SCRIPT.openStreams--;
-    return SCRIPT.closeFails ? -1 : 0;
-}
-const PlatformCodecOps SCRIPTED_CODEC = {ScriptSuggest, ScriptOpen, ScriptSize, ScriptConvert, ScriptRelease, ScriptClose, nullptr};
+void CloseScripted(SoundReaderFile*) { SCRIPT.closes++; }
 
-class ConvertToPcmSteps : public SoundLoader {
+const PlatformSoundReader SCRIPTED_READER = {"scripted", IsScripted, 0, OpenScripted, DecodeScripted, CloseScripted};
+const PlatformSoundReader* const SCRIPTED_READERS[] = {&SCRIPTED_READER, nullptr};
+
+class ScriptedLoads : public SoundLoader {
 protected:
+    std::string scripted, other;
     void SetUp() override {
         SoundLoader::SetUp();
-        SCRIPT = ScriptedCodec{};
-        PLATFORM.codec = &SCRIPTED_CODEC;
+        SCRIPT = ScriptedReader{};
+        PLATFORM.readers = SCRIPTED_READERS;
+        scripted = temp.File("a.snd");
+        other = temp.File("b.snd");
+        WriteWholeFile(scripted, std::vector<uint8_t>((const uint8_t*)"SCRIPTED and more", (const uint8_t*)"SCRIPTED and more" + 17));
+        WriteWholeFile(other, std::vector<uint8_t>((const uint8_t*)"SOMETHING ELSE", (const uint8_t*)"SOMETHING ELSE" + 14));
     }
-    int Convert(std::vector<uint8_t>* out) {
-        const uint8_t block[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-        const uint8_t format[20] = {0x11, 0, 1, 0, 0x40, 0x1F, 0, 0, 0, 0, 0, 0, 0, 1, 4, 0, 2, 0, 0xF9, 1};
-        uint8_t* pcm = nullptr;
-        uint32_t bytes = 0;
-        uint8_t pcmFormat[18];
-        int result = ConvertToPcm(block, 10, format, 20, &pcm, &bytes, pcmFormat);
-        if (result == 0) {
-            out->assign(pcm, pcm + bytes);
-            free(pcm);
-        }
-        return result;
+    void TearDown() override {
+        PLATFORM.readers = SOUND_READERS;
+        SoundLoader::TearDown();
     }
 };
 
-TEST_F(ConvertToPcmSteps, EveryFailureClosesTheStream) {
-    std::vector<uint8_t> pcm;
-    ASSERT_EQ(Convert(&pcm), 0);
-    EXPECT_EQ(pcm.size(), 40u);
-    EXPECT_EQ(pcm[13], 4);
-    EXPECT_EQ(SCRIPT.openStreams, 0);
+TEST_F(ScriptedLoads, EveryFailureClosesTheReaderAndNamesTheCause) {
+    LoadedSound sound = LoadThroughDevice(scripted);
+    ASSERT_NE(sound.handle, -1);
+    ASSERT_EQ(sound.bytes.size(), 16000u);
+    EXPECT_EQ(sound.bytes[13], 39);
+    EXPECT_EQ(SCRIPT.closes, SCRIPT.opens);
+    DeleteSoundHandle(sound.handle);
 
-    SCRIPT.suggestFails = 1;
-    EXPECT_EQ(Convert(&pcm), -1);
-    SCRIPT = ScriptedCodec{};
+    int handles = GetSoundHandleCount();
+    // The content is the reader's, but it will not open or decode: damaged.
+    SCRIPT = ScriptedReader{};
     SCRIPT.openFails = 1;
-    EXPECT_EQ(Convert(&pcm), -1);
-    for (int* step : {&SCRIPT.sizeFails, &SCRIPT.convertFails, &SCRIPT.closeFails}) {
-        SCRIPT = ScriptedCodec{};
-        *step = 1;
-        EXPECT_EQ(Convert(&pcm), -1);
-        EXPECT_EQ(SCRIPT.closeCalls, 1);
-        EXPECT_EQ(SCRIPT.openStreams, 0);
-    }
+    EXPECT_EQ(LoadSoundFile(scripted.c_str()), -1);
+    EXPECT_EQ(GetLastSoundLoadError(), SOUND_LOAD_DAMAGED);
+    SCRIPT = ScriptedReader{};
+    SCRIPT.decodeFails = 1;
+    EXPECT_EQ(LoadSoundFile(scripted.c_str()), -1);
+    EXPECT_EQ(GetLastSoundLoadError(), SOUND_LOAD_DAMAGED);
+    EXPECT_EQ(SCRIPT.decodes, 1);
+    EXPECT_EQ(SCRIPT.closes, 1);
+    // Content no reader takes, and no fallback: another kind of file.
+    EXPECT_EQ(LoadSoundFile(other.c_str()), -1);
+    EXPECT_EQ(GetLastSoundLoadError(), SOUND_LOAD_UNKNOWN_FORMAT);
+    EXPECT_EQ(SCRIPT.opens, 1);
+    EXPECT_EQ(GetSoundHandleCount(), handles);
 }
 
-TEST_F(ConvertToPcmSteps, BusyCodecIsWaitedForAndQuitEndsTheWait) {
-    std::vector<uint8_t> pcm;
-    SCRIPT.busyAnswers = 3;
-    ASSERT_EQ(Convert(&pcm), 0);
-    EXPECT_EQ(SCRIPT.releaseCalls, 4);
+TEST_F(ScriptedLoads, AWindowClosedDuringAConversionCancelsTheLoad) {
+    SCRIPT.converts = 1;
+    SCRIPT.closeInDecode = 1;
+    FAKE_SOUND.calls.clear();
+    int handles = GetSoundHandleCount();
+    EXPECT_EQ(LoadSoundFile(scripted.c_str()), -1);
+    // Not a damaged file: the load was ended by the close.
+    EXPECT_EQ(GetLastSoundLoadError(), SOUND_LOAD_CANCELLED);
+    EXPECT_EQ(SCRIPT.closes, 1);
+    // The buffer the decode was written into went with it.
+    EXPECT_EQ(CountFakeSoundCalls("MapBuffer"), 1);
+    EXPECT_EQ(CountFakeSoundCalls("UnmapBuffer"), 1);
+    EXPECT_EQ(CountFakeSoundCalls("ReleaseBuffer"), 1);
+    EXPECT_EQ(GetSoundHandleCount(), handles);
+}
 
-    SCRIPT = ScriptedCodec{};
-    SCRIPT.busyAnswers = 1000;
-    SCRIPT.quitAtRelease = 1;
-    EXPECT_EQ(Convert(&pcm), -1);
-    EXPECT_LT(SCRIPT.releaseCalls, 1000);
-    EXPECT_EQ(SCRIPT.openStreams, 0);
+TEST_F(ScriptedLoads, PcmAsStoredLoadsThroughAClose) {
+    // Nothing is converted, so nothing lets the window have its messages:
+    // the load stands, and the close waits for the frame loop.
+    SCRIPT.closeInDecode = 1;
+    LoadedSound sound = LoadThroughDevice(scripted);
+    EXPECT_NE(sound.handle, -1);
+    EXPECT_EQ(sound.bytes.size(), 16000u);
+    EXPECT_NE(ProcessWindowMessages(), 0);
 }
 
 }  // namespace

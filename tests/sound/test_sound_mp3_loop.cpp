@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "platform/codec.h"
+#include "platform/sound_reader.h"
 #include "signal_measure.h"
 #include "sound_loader_test_support.h"
 #include "sound_test_support.h"
@@ -22,7 +22,7 @@ protected:
         SoundTest::SetUp();
         if (!HasProgram("sox") || !HasProgram("lame")) GTEST_SKIP() << "sox or lame missing";
         PLATFORM.sound = &OPENAL_SOUND_OPS;
-        PLATFORM.codec = &CODEC_OPS;
+        PLATFORM.readers = SOUND_READERS;
         ASSERT_EQ(OpenLoopbackSoundDevice(RATE, 2, LOOPBACK_FLOAT), 0);
         ASSERT_EQ(InitSoundDevice(), 0);
     }
