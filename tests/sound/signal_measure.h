@@ -2,6 +2,7 @@
 // distortion left after fitting an ideal sine.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <vector>
@@ -22,6 +23,28 @@ inline double MeasureFrequency(const std::vector<float>& x, double rate) {
     }
     if (periods <= 0) return 0;
     return periods * rate / (last - first);
+}
+
+// The RMS of the quietest window of the given length, windows a third of it
+// apart: a looped sine keeps its level in every one, a gap does not.
+inline double QuietestWindowRms(const std::vector<float>& x, int window) {
+    double quietest = 1;
+    for (size_t start = 0; start + (size_t)window <= x.size(); start += (size_t)window / 3) {
+        double sum = 0;
+        for (size_t i = start; i < start + (size_t)window; i++) sum += (double)x[i] * x[i];
+        quietest = std::min(quietest, std::sqrt(sum / window));
+    }
+    return quietest;
+}
+
+// The longest run of samples below the level (in magnitude).
+inline int LongestQuietRun(const std::vector<float>& x, float level) {
+    int run = 0, longest = 0;
+    for (float v : x) {
+        run = std::fabs(v) < level ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return longest;
 }
 
 inline double RmsLevel(const std::vector<float>& x) {

@@ -1,6 +1,8 @@
 // sound_loader_test_support.cpp: shared helpers of the loader tests.
 #include "tests/sound/sound_loader_test_support.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include "platform/platform.h"
 #include "platform/sound_device.h"
 #include "sound/sound_internal.h"
+#include "sound/sound_loader_internal.h"
 #include "tests/sound/fake_sound_lookup.h"
 
 namespace {
@@ -85,6 +88,29 @@ bool HasProgram(const char* name) {
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+size_t ResidentBytes(void) {
+    long pages = 0, resident = 0;
+    FILE* statm = fopen("/proc/self/statm", "r");
+    if (statm == nullptr) return 0;
+    if (fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    fclose(statm);
+    return (size_t)resident * (size_t)sysconf(_SC_PAGESIZE);
+}
+
+int DecodeBytes(const std::vector<uint8_t>& bytes, int splitting, std::vector<uint8_t>* pcm) {
+    MemorySoundStream stream;
+    SoundDataSource source;
+    OpenMemorySoundSource(&stream, bytes.data(), bytes.size(), &source);
+    SetSoundDecodeSplitting(splitting);
+    DecodedSound sound;
+    int result = DecodeSoundToPcm(&source, &sound);
+    if (result == 0) {
+        pcm->assign(sound.pcm, sound.pcm + sound.pcmBytes);
+        FreeDecodedSound(&sound);
+    }
+    return result;
 }
 
 void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {

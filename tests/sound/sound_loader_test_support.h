@@ -33,6 +33,11 @@ int RunCommand(const std::string& command);
 // Whether a program is on the PATH.
 bool HasProgram(const char* name);
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
+// Pages of this process's memory in use, bytes.
+size_t ResidentBytes(void);
+// A file's bytes decoded as the loader decodes them, split across two threads
+// or not (splitting 1 or 0); the PCM goes to *pcm. The decoder's result.
+int DecodeBytes(const std::vector<uint8_t>& bytes, int splitting, std::vector<uint8_t>* pcm);
 void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // Little-endian 16-bit samples of a byte block.

@@ -126,16 +126,6 @@ void ClaimFrames(std::vector<uint8_t>& file, uint64_t granule) {
     for (int i = 0; i < 4; i++) file[last + 22 + i] = (uint8_t)(crc >> (8 * i));
 }
 
-// Pages of this process's memory in use, bytes.
-size_t ResidentBytes() {
-    long pages = 0, resident = 0;
-    FILE* statm = fopen("/proc/self/statm", "r");
-    if (statm == nullptr) return 0;
-    if (fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    fclose(statm);
-    return (size_t)resident * (size_t)sysconf(_SC_PAGESIZE);
-}
-
 TEST_F(SoundDecoders, OggClaimingHoursGivesWhatItHolds) {
     std::string source = MakeSource("claim.wav", 2, 44100, 1.0);
     std::string ogg = temp.File("claim.ogg");

@@ -102,16 +102,6 @@ protected:
     }
 };
 
-// Pages of this process's memory in use, bytes.
-size_t ResidentBytes() {
-    long pages = 0, resident = 0;
-    FILE* statm = fopen("/proc/self/statm", "r");
-    if (statm == nullptr) return 0;
-    if (fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    fclose(statm);
-    return (size_t)resident * (size_t)sysconf(_SC_PAGESIZE);
-}
-
 // Signal-to-difference ratio of b against a, dB.
 double SignalToDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
     double signal = 0, noise = 0;
@@ -165,19 +155,7 @@ TEST_F(SoundFormats, FlacDecodedInHalvesEqualsOneRunAndTrustsNoStatedLength) {
     ASSERT_EQ(RunCommand("flac -s -f -o '" + flac + "' '" + source + "'"), 0);
     std::vector<uint8_t> file = ReadWholeFile(flac);
     std::vector<uint8_t> data = WaveData(source);
-    auto decode = [&](const std::vector<uint8_t>& bytes, int splitting, std::vector<uint8_t>* pcm) {
-        MemorySoundStream stream;
-        SoundDataSource src;
-        OpenMemorySoundSource(&stream, bytes.data(), bytes.size(), &src);
-        SetSoundDecodeSplitting(splitting);
-        DecodedSound sound;
-        int result = DecodeSoundToPcm(&src, &sound);
-        if (result == 0) {
-            pcm->assign(sound.pcm, sound.pcm + sound.pcmBytes);
-            FreeDecodedSound(&sound);
-        }
-        return result;
-    };
+    auto decode = DecodeBytes;
     std::vector<uint8_t> whole, halves;
     ASSERT_EQ(decode(file, 0, &whole), 0);
     int splits = GetSoundDecodeSplitCount();
@@ -276,19 +254,7 @@ TEST_F(SoundFormats, OpusDecodedInHalvesEqualsOneRun) {
     std::string opus = temp.File("long.opus");
     ASSERT_EQ(RunCommand("opusenc --quiet --bitrate 96 '" + source + "' '" + opus + "'"), 0);
     std::vector<uint8_t> file = ReadWholeFile(opus);
-    auto decode = [&](int splitting, std::vector<uint8_t>* pcm) {
-        MemorySoundStream stream;
-        SoundDataSource src;
-        OpenMemorySoundSource(&stream, file.data(), file.size(), &src);
-        SetSoundDecodeSplitting(splitting);
-        DecodedSound sound;
-        int result = DecodeSoundToPcm(&src, &sound);
-        if (result == 0) {
-            pcm->assign(sound.pcm, sound.pcm + sound.pcmBytes);
-            FreeDecodedSound(&sound);
-        }
-        return result;
-    };
+    auto decode = [&](int splitting, std::vector<uint8_t>* pcm) { return DecodeBytes(file, splitting, pcm); };
     std::vector<uint8_t> whole, halves, alone;
     ASSERT_EQ(decode(0, &whole), 0);
     ASSERT_EQ(whole.size(), 6u * 48000 * 4);
@@ -564,22 +530,10 @@ TEST_F(FormatLoopTest, OpusAndAacLoopWithoutAGap) {
         ASSERT_EQ(RenderLoopbackSamples(stereo.data(), frames), 0);
         std::vector<float> left(frames);
         for (int i = 0; i < frames; i++) left[i] = stereo[(size_t)i * 2];
-        // Every period-long window holds the sine at its level (0.5 peak,
-        // about 0.354 RMS); a gap of encoder delay (over 300 samples) would
-        // empty one of them.
-        double quietest = 1;
-        for (int start = 0; start + 441 <= frames; start += 147) {
-            double sum = 0;
-            for (int i = start; i < start + 441; i++) sum += (double)left[i] * left[i];
-            quietest = std::min(quietest, std::sqrt(sum / 441));
-        }
-        EXPECT_GT(quietest, 0.25);
-        int run = 0, longest = 0;
-        for (float v : left) {
-            run = std::fabs(v) < 0.01f ? run + 1 : 0;
-            longest = std::max(longest, run);
-        }
-        EXPECT_LT(longest, 8);
+        // A gap of encoder delay (over 300 samples) would empty a window and
+        // be a run of near-silence.
+        EXPECT_GT(QuietestWindowRms(left, 441), 0.25);
+        EXPECT_LT(LongestQuietRun(left, 0.01f), 8);
         EXPECT_NEAR(MeasureFrequency(left, 44100), 441.0, 0.5);
         DeleteSoundHandle(handle);
     }

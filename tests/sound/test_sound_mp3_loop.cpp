@@ -48,21 +48,10 @@ TEST_F(Mp3LoopTest, LoopPointHasNoGap) {
     // Every period-long window holds the sine at its level (0.5 peak, about
     // 0.354 RMS); a gap of encoder delay (over 1000 samples) would empty
     // at least one of them.
-    double quietest = 1;
-    for (int start = 0; start + 441 <= frames; start += 147) {
-        double sum = 0;
-        for (int i = start; i < start + 441; i++) sum += (double)left[i] * left[i];
-        quietest = std::min(quietest, std::sqrt(sum / 441));
-    }
-    EXPECT_GT(quietest, 0.25);
+    EXPECT_GT(QuietestWindowRms(left, 441), 0.25);
     // Nor is there a run of near-silence anywhere: the sine passes zero
     // within a sample or two.
-    int run = 0, longest = 0;
-    for (float v : left) {
-        run = std::fabs(v) < 0.01f ? run + 1 : 0;
-        longest = std::max(longest, run);
-    }
-    EXPECT_LT(longest, 8);
+    EXPECT_LT(LongestQuietRun(left, 0.01f), 8);
     // And it loops the length of the sine itself.
     EXPECT_NEAR(MeasureFrequency(left, RATE), 441.0, 0.5);
 }
