@@ -1,11 +1,6 @@
 // demo.cpp: starts the library with the player's settings and shows the
 // player's status screen until Escape or the close button.
-#include "core/core.h"
-#include "library/library.h"
-#include "input/input.h"
-#include "screen/screen.h"
-#include "sound/sound.h"
-#include "text/text.h"
+#include "ravlin.h"
 
 int main() {
     SetScreenMode(350, 120, 16, -1);

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "app/player.h"
-#include "input/input.h"
+#include "ravlin.h"
 
 namespace {
 

@@ -19,12 +19,7 @@
 
 #include "app/player.h"
 #include "app/practice.h"
-#include "core/core.h"
-#include "library/library.h"
-#include "input/input.h"
-#include "screen/screen.h"
-#include "sound/sound.h"
-#include "text/text.h"
+#include "ravlin.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "core/core.h"
 #include "core/core_internal.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -84,5 +85,8 @@ void StartPreparedFileDialog(void) {
 }
 
 int ConvertFileNameToText(const char* name, char* text, int size) {
+    // A UTF-8 program draws the file system's UTF-8 as it is; only what is not
+    // UTF-8 is made U+FFFD.
+    if (IsUtf8Text()) return ConvertTextToUtf8(name, text, size);
     return ConvertFileNameToSjis(name, text, size);
 }

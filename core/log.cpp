@@ -1,9 +1,11 @@
-// log.cpp: "AppLog.txt" in the start directory, Shift-JIS text with CR LF line
-// ends, a tab per indentation level at the start of each line. Every text is
+// log.cpp: "AppLog.txt" in the start directory, text in the program's encoding
+// (Shift-JIS unless it chose UTF-8) with CR LF line ends, a tab per
+// indentation level at the start of each line. Every text is
 // appended with its own open and close, so the file is complete even when the
 // process dies right after; each text is mirrored to the debugger output.
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/core.h"
@@ -71,7 +73,10 @@ void ResetLogFile(void) {
     LOG.midLine = 0;
 }
 
-int WriteLog(const char* text) {
+namespace {
+
+// Appends a text in the log's encoding (the program's) to the file and the mirror.
+int AppendToLog(const char* text) {
     if (LOG.logOff || GetStartDirectory()[0] == '\0' || text == nullptr) return -1;
     char path[START_DIRECTORY_SIZE + 16];
     if (BuildLogPath(path, sizeof path) != 0) return -1;
@@ -89,7 +94,57 @@ int WriteLog(const char* text) {
     return -1;
 }
 
+}  // namespace
+
+// Inside the library WriteLog and WriteLogFormat name the Shift-JIS forms
+// (core.h); here the program's own are defined as well.
+#undef WriteLog
+#undef WriteLogFormat
+
+int WriteLibraryLog(const char* text) {
+    if (!IsUtf8Text() || text == nullptr || !IsLogWritten()) return AppendToLog(text);
+    // A UTF-8 program's log is UTF-8 throughout: the library's texts are
+    // converted (a Shift-JIS character takes at most 3 bytes in UTF-8).
+    char small[1024 * 3 + 1];
+    size_t need = strlen(text) * 3 + 1;
+    char* utf8 = need <= sizeof small ? small : (char*)malloc(need);
+    if (utf8 == nullptr) return -1;
+    ConvertSjisToUtf8(text, utf8, (int)need);
+    AppendToLog(utf8);
+    if (utf8 != small) free(utf8);
+    return -1;
+}
+
+int WriteLog(const char* text) { return AppendToLog(text); }
+
 int WriteLogFormat(const char* format, ...) {
+    if (format == nullptr || !IsLogWritten()) return -1;
+    char small[1024];
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(small, sizeof small, format, args);
+    va_end(args);
+    if (n < 0) return -1;
+    // The whole text first, so that the cut falls before the first character
+    // that does not fit, never inside it.
+    char* text = small;
+    if (n >= (int)sizeof small) {
+        text = (char*)malloc((size_t)n + 1);
+        if (text == nullptr) return -1;
+        va_start(args, format);
+        vsnprintf(text, (size_t)n + 1, format, args);
+        va_end(args);
+    }
+    char line[1024];
+    int length = CutToWholeCharacters(text, (int)sizeof line - 2);
+    memcpy(line, text, (size_t)length);
+    line[length] = '\n';
+    line[length + 1] = '\0';
+    if (text != small) free(text);
+    return AppendToLog(line);
+}
+
+int WriteLibraryLogFormat(const char* format, ...) {
     char buffer[1024];
     va_list args;
     va_start(args, format);
@@ -111,7 +166,7 @@ int WriteLogFormat(const char* format, ...) {
     }
     buffer[len] = '\n';
     buffer[len + 1] = '\0';
-    return WriteLog(buffer);
+    return WriteLibraryLog(buffer);
 }
 
 int IncreaseLogIndent(void) {

@@ -248,7 +248,9 @@ void PostCloseRequest(void) {
 }
 
 int SetWindowTitleText(const char* title) {
-    snprintf(CONFIG.title, sizeof CONFIG.title, "%s", title ? title : "");
+    // A longer title is cut after its last whole character.
+    int length = CutToWholeCharacters(title, (int)sizeof CONFIG.title - 1);
+    snprintf(CONFIG.title, sizeof CONFIG.title, "%.*s", length, title ? title : "");
     if (WINDOW.pub.hasWindow) PLATFORM.window->SetWindowTitle(CONFIG.title);
     return 0;
 }

@@ -215,3 +215,5 @@ int GetPadInput(int inputSource) {
     }
     return result;
 }
+
+int GetJoypadNum(void) { return INPUT.padCount; }

@@ -6,5 +6,4 @@
 // themselves (hooks).
 #pragma once
 
-int InitLibrary(void);  // 0 or -1
-int EndLibrary(void);   // always 0
+#include "ravlin.h"  // InitLibrary, EndLibrary

@@ -3,8 +3,9 @@
 // A font is a face (by name, or the engine's own choice of a fixed-pitch
 // Japanese face), a pixel height and a weight. Characters are named by their
 // Shift-JIS code: the byte for a single-byte character, lead byte x 256 +
-// trail byte for a double-byte one. The engine measures them, draws them in
-// one colour, and gives their coverage in 17 levels (0..16).
+// trail byte for a double-byte one; or, for a program that chose UTF-8, by
+// their Unicode code point with FONT_CODE_UNICODE added. The engine measures
+// them, draws them in one colour, and gives their coverage in 17 levels (0..16).
 //
 // Private to the library. FREETYPE_FONT_OPS (platform/freetype/) is the real
 // engine (FreeType and fontconfig); FAKE_FONT_OPS (platform/fake/fake_font.h)
@@ -14,6 +15,8 @@
 #include <cstdint>
 
 struct PlatformFont;  // one font object, owned by the engine
+
+enum : unsigned { FONT_CODE_UNICODE = 0x80000000u };
 
 struct PlatformFontMetrics {
     int ascent;        // pixels above the baseline
@@ -30,7 +33,8 @@ struct PlatformGlyphCoverage {
 };
 
 struct PlatformFontOps {
-    // name: Shift-JIS face name, "" for the engine's choice. weight: 100..900.
+    // name: face name in the program's encoding (utf8.h), "" for the engine's
+    // choice. weight: 100..900.
     // Null only when no face at all can be loaded.
     PlatformFont* (*CreateFont)(const char* name, int pixelHeight, int weight);
     void (*DeleteFont)(PlatformFont* font);

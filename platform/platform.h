@@ -59,8 +59,8 @@ struct PlatformRect {
 struct PlatformSystemOps {
     int (*GetCurrentDir)(char* buffer, int size);        // 0 or -1
     int (*SetCurrentDir)(const char* path);              // 0 or -1
-    void (*WriteDebugOutput)(const char* text);          // the log's mirror
-    void (*ShowErrorBox)(const char* title, const char* text);  // message box and standard error
+    void (*WriteDebugOutput)(const char* text);          // the log's mirror; the program's encoding (utf8.h)
+    void (*ShowErrorBox)(const char* title, const char* text);  // message box and standard error; Shift-JIS
     int (*GetMemoryStatus)(double* totalBytes, double* availableBytes);
     // Kernel release as the build text; 0 or -1.
     int (*GetOsRelease)(char* buffer, int size);

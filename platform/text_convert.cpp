@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -94,5 +95,82 @@ int ConvertFileNameToSjis(const char* name, char* sjis, int size) {
     }
     iconv_close(cd);
     sjis[length] = '\0';
+    return length;
+}
+
+// ---- Programs' strings in UTF-8 ----------------------------------------------
+
+namespace {
+
+int PLATFORM_TEXT_UTF8 = 0;
+
+}  // namespace
+
+int ReadUtf8Char(const char* s, uint32_t* code) {
+    const unsigned char* p = (const unsigned char*)s;
+    unsigned char first = p[0];
+    if (first == 0) {
+        *code = 0;
+        return 0;
+    }
+    if (first < 0x80) {
+        *code = first;
+        return 1;
+    }
+    // The bytes that may follow the first one, as the standard sets them: no
+    // overlong forms, no surrogates, nothing above U+10FFFF.
+    int more;
+    unsigned char low = 0x80, high = 0xBF;
+    uint32_t value;
+    if (first >= 0xC2 && first <= 0xDF) {
+        more = 1;
+        value = first & 0x1F;
+    } else if (first >= 0xE0 && first <= 0xEF) {
+        more = 2;
+        value = first & 0x0F;
+        if (first == 0xE0) low = 0xA0;
+        if (first == 0xED) high = 0x9F;
+    } else if (first >= 0xF0 && first <= 0xF4) {
+        more = 3;
+        value = first & 0x07;
+        if (first == 0xF0) low = 0x90;
+        if (first == 0xF4) high = 0x8F;
+    } else {
+        *code = UTF8_REPLACEMENT;
+        return 1;
+    }
+    for (int i = 1; i <= more; i++) {
+        // A zero byte is never a continuation, so the terminator ends it here.
+        if (p[i] < low || p[i] > high) {
+            *code = UTF8_REPLACEMENT;
+            return i;
+        }
+        value = value << 6 | (p[i] & 0x3F);
+        low = 0x80;
+        high = 0xBF;
+    }
+    *code = value;
+    return more + 1;
+}
+
+void SetPlatformTextUtf8(int utf8) { PLATFORM_TEXT_UTF8 = utf8 != 0; }
+int IsPlatformTextUtf8(void) { return PLATFORM_TEXT_UTF8; }
+
+int ConvertTextToUtf8(const char* text, char* utf8, int size) {
+    if (!PLATFORM_TEXT_UTF8) return ConvertSjisToUtf8(text, utf8, size);
+    if (size <= 0) return 0;
+    utf8[0] = '\0';
+    if (text == nullptr) return 0;
+    int length = 0;
+    uint32_t code;
+    for (int n; (n = ReadUtf8Char(text, &code)) > 0; text += n) {
+        // A malformed sequence is written as U+FFFD's own three bytes.
+        const char* bytes = code == UTF8_REPLACEMENT ? "\xEF\xBF\xBD" : text;
+        int out = code == UTF8_REPLACEMENT ? 3 : n;
+        if (length + out > size - 1) break;
+        memcpy(utf8 + length, bytes, (size_t)out);
+        length += out;
+    }
+    utf8[length] = '\0';
     return length;
 }

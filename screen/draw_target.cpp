@@ -210,6 +210,49 @@ int ClearDrawTarget(void) {
     return 0;
 }
 
+int DrawBox(int x1, int y1, int x2, int y2, uint32_t color, int fill) {
+    WaitWhileInactive();
+    if (DRAW.invalidTarget || !SCREEN.device || DRAW.selected == nullptr) return -1;
+    if (DRAW.pub.drawAreaEmpty) return 0;
+    // Far outside every target either way: kept there so that the edges below
+    // cannot overflow.
+    const int far = 1 << 30;
+    x1 = std::clamp(x1, -far, far);
+    y1 = std::clamp(y1, -far, far);
+    x2 = std::clamp(x2, -far, far);
+    y2 = std::clamp(y2, -far, far);
+    if (x1 > x2) std::swap(x1, x2);
+    if (y1 > y2) std::swap(y1, y2);
+    ScreenRect parts[4] = {{x1, y1, x2, y2}};
+    int count = 1;
+    if (!fill) {
+        // The outline as four bars, none drawn twice.
+        parts[0] = ScreenRect{x1, y1, x2, std::min(y1 + 1, y2)};
+        parts[1] = ScreenRect{x1, std::max(y2 - 1, y1 + 1), x2, y2};
+        parts[2] = ScreenRect{x1, y1 + 1, std::min(x1 + 1, x2), y2 - 1};
+        parts[3] = ScreenRect{std::max(x2 - 1, x1 + 1), y1 + 1, x2, y2 - 1};
+        count = 4;
+    }
+    // On the window's screen the draw area lies at the client area's place.
+    int dx = 0, dy = 0;
+    if (DRAW.pub.target == SCREEN_FRONT && IsWindowed()) {
+        dx = DRAW.pub.origin.left;
+        dy = DRAW.pub.origin.top;
+    }
+    for (int i = 0; i < count; i++) {
+        ScreenRect r = Intersect(parts[i], DRAW.pub.drawArea);
+        if (IsEmpty(r)) continue;
+        PlatformRect where = {r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
+        PLATFORM.screen->Fill(DRAW.selected, &where, color);
+    }
+    return 0;
+}
+
+int SetTransColor(int red, int green, int blue) {
+    DRAW.pub.transColor = (red & 0xFF) << 16 | (green & 0xFF) << 8 | (blue & 0xFF);
+    return 0;
+}
+
 int BlitPresent(void) {
     if (!SCREEN.device) return -1;
     const PlatformScreenOps* ops = PLATFORM.screen;

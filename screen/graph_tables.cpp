@@ -157,7 +157,7 @@ GraphRecord* GraphOf(int handle) {
     return TABLES.graphs[slot];
 }
 
-int DeleteGraph(int handle, int logFlag) {
+int DeleteGraphRecord(int handle, int logFlag) {
     GraphRecord* g = GraphOf(handle);
     if (g == nullptr) return -1;
     // Movies are never made in this library: an attached one has nothing to stop.
@@ -344,9 +344,60 @@ ScreenSurface* GetGraphTargetSurface(int handle, int* width, int* height) {
 int DeleteAllGraphs(int logFlag) {
     if (!DRAW.graphManagementStarted) return 0;
     for (int slot = 0; slot < TABLES.graphHighWater; slot++) {
-        if (TABLES.graphs[slot] != nullptr) DeleteGraph(GRAPH_HANDLE_BASE + slot, logFlag);
+        if (TABLES.graphs[slot] != nullptr) DeleteGraphRecord(GRAPH_HANDLE_BASE + slot, logFlag);
     }
     return 0;
+}
+
+// A graph of the program's: one image of its own size, in the screen's format.
+int MakeGraph(int width, int height) {
+    if (!DRAW.graphManagementStarted || width <= 0 || height <= 0 || width > 0xFFFF || height > 0xFFFF) return -1;
+    int slot = 0;
+    while (slot < MAX_GRAPHS && TABLES.graphs[slot] != nullptr) slot++;
+    if (slot == MAX_GRAPHS) {
+        WriteLog("グラフィックハンドルの数が許容量を越えました\n");
+        return -1;
+    }
+    GraphRecord* g = (GraphRecord*)calloc(1, sizeof(GraphRecord));
+    if (g == nullptr) {
+        WriteLog("メモリの確保に失敗しました in MakeGraph \n");
+        return -1;
+    }
+    int image = AddBmpData(width, height, 0, 0, -1, 0, 0, 0, 0);
+    if (image == -1) {
+        free(g);
+        return -1;
+    }
+    FillScreenSurface(GetImageSurface(image), 0);
+    g->images[0] = image;
+    g->pieceCount = 1;
+    g->width = (uint16_t)width;
+    g->height = (uint16_t)height;
+    g->colorInfo = SCREEN.colorInfo;
+    g->movie = -1;
+    TABLES.graphs[slot] = g;
+    TABLES.graphCount++;
+    if (slot >= TABLES.graphHighWater) TABLES.graphHighWater = slot + 1;
+    return GRAPH_HANDLE_BASE + slot;
+}
+
+int DeleteGraph(int handle) {
+    int wasTarget = DRAW.pub.target == handle;
+    if (DeleteGraphRecord(handle, 0) != 0) return -1;
+    // Drawing never goes on into a picture that is gone.
+    if (wasTarget) SetDrawTarget(SCREEN_BACK);
+    return 0;
+}
+
+int DrawGraph(int x, int y, int handle, int transparent) {
+    GraphRecord* g = GraphOf(handle);
+    if (g == nullptr || g->pieceCount == 0 || handle == DRAW.pub.target) return -1;
+    if (WaitWhileInactive() != 0) return 0;
+    // Far outside every target: kept there so that x + width cannot overflow.
+    const int far = 1 << 30;
+    x = x < -far ? -far : x > far ? far : x;
+    y = y < -far ? -far : y > far ? far : y;
+    return DrawImageToTarget(g->images[0], x, y, transparent) == -1 ? -1 : 0;
 }
 
 int GetGraphSize(int handle, int* width, int* height) {

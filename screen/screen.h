@@ -2,13 +2,13 @@
 // colour packing and presenting, the image, surface-group and graph tables, and
 // screen mode changes.
 //
-// The first block is what programs call; the rest is used inside the library
+// What programs call is in ravlin.h; this is what the library uses inside
 // (library/ for start-up and the window's rebuilds, text/ for drawing).
 #pragma once
 
 #include <cstdint>
 
-enum { SCREEN_FRONT = -4, SCREEN_BACK = -2 };
+#include "ravlin.h"
 
 struct ColorInfo {
     uint8_t colorBitDepth, bytesPerPixel;
@@ -36,24 +36,6 @@ struct DrawState {
 
 struct ScreenSurface;          // a device surface (platform/screen_device.h)
 
-// ---- Public ------------------------------------------------------------------
-
-// Before start-up only stores the values (-1 keeps one); after it changes the
-// mode: 0 the asked mode is in force, -1 the old one, -2 the fallback 640x480x16.
-int SetScreenMode(int width, int height, int colorBits, int refreshRate);
-int SetDrawTarget(int id);
-int SetDrawArea(int x1, int y1, int x2, int y2);
-int ClearDrawTarget(void);
-int PresentScreen(void);
-uint32_t MakeColor(int red, int green, int blue);
-int GetScreenSize(int* width, int* height);
-int GetColorBitDepth(void);
-int SetUse3D(int flag);
-int SetVSyncWait(int flag);
-int GetColorComponents(uint32_t color, int* red, int* green, int* blue);
-
-// ---- Library-internal --------------------------------------------------------
-
 struct ScreenSettings {
     int width, height;   // pixels, 0 replaced by 640 x 480
     int colorBits;       // 0 replaced by 16
@@ -71,7 +53,6 @@ int IsGraphManagementStarted(void);
 const ColorInfo* GetColorInfo(void);
 const DrawState* GetDrawState(void);
 ScreenSurface* GetDrawSurface(void);
-int GetDrawTarget(void);
 int IsWindowPrimaryTarget(void);
 int WaitWhileInactive(void);   // 0, or -1 once the program is ending
 int ClipRectToArea(ScreenRect* rect, const ScreenRect* area);
@@ -106,12 +87,10 @@ int GetImageHighWater(void);   // highest used image slot + 1
 int SetUseVideoMemory(int flag);
 int GetUseVideoMemory(void);
 int DeleteAllGraphs(int logFlag);
-int GetGraphSize(int handle, int* width, int* height);
 int RestoreAllGraphs(void);
 
-// The graph-restore callback, run after the fonts are made again on a rebuild.
-typedef void (*GraphRestoreCallback)(void);
-int SetGraphRestoreCallback(GraphRestoreCallback callback);  // null installs the default
+// The graph-restore callback (SetGraphRestoreCallback), run after the fonts
+// are made again on a rebuild.
 int HasGraphRestoreCallback(void);
 void RunGraphRestoreCallback(void);
 

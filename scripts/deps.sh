@@ -3,7 +3,7 @@
 # and only when one is missing. Root runs apt-get directly; others go through sudo.
 set -euo pipefail
 
-PACKAGES="build-essential cmake pkg-config clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libsdl2-dev libopenal-dev libsoundtouch-dev libvorbis-dev libmpg123-dev libsndfile1-dev libflac-dev libopusfile-dev libavformat-dev libavcodec-dev libgtk-3-dev libfreetype-dev libfontconfig-dev fonts-ipafont-gothic libx11-dev libxtst-dev desktop-file-utils xvfb xauth xdotool xclip x11-utils imagemagick sox libsox-fmt-all lame vorbis-tools flac opus-tools ffmpeg mpg123 dbus-daemon dbus-session-bus-common libglib2.0-bin util-linux"
+PACKAGES="build-essential cmake pkg-config clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libsdl2-dev libopenal-dev libsoundtouch-dev libvorbis-dev libmpg123-dev libsndfile1-dev libflac-dev libopusfile-dev libavformat-dev libavcodec-dev libgtk-3-dev libfreetype-dev libfontconfig-dev fonts-ipafont-gothic libx11-dev libxtst-dev desktop-file-utils xvfb xauth xdotool xclip x11-utils imagemagick sox libsox-fmt-all lame vorbis-tools flac opus-tools ffmpeg mpg123 dbus-daemon dbus-session-bus-common libglib2.0-bin util-linux doxygen"
 
 missing=""
 for p in $PACKAGES; do

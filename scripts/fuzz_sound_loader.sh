@@ -26,10 +26,10 @@ SOURCES=(
   "$ROOT/platform/memory.cpp"
 )
 BIN="$OUT/fuzz_sound_loader"
-NEWEST=$(ls -t "${SOURCES[@]}" "$ROOT/sound/sound_loader_internal.h" "$ROOT/platform/sound_reader.h" "$ROOT/platform/readers/reader_common.h" "$ROOT/platform/mpeg_frames.h" "$ROOT/platform/byte_order.h" "$ROOT/platform/platform.h" "$0" | head -1)
+NEWEST=$(ls -t "${SOURCES[@]}" "$ROOT/sound/sound_loader_internal.h" "$ROOT/platform/sound_reader.h" "$ROOT/platform/readers/reader_common.h" "$ROOT/platform/mpeg_frames.h" "$ROOT/platform/byte_order.h" "$ROOT/platform/platform.h" "$ROOT/include/ravlin.h" "$0" | head -1)
 if [ ! -x "$BIN" ] || [ "$NEWEST" -nt "$BIN" ]; then
   # shellcheck disable=SC2046
-  "$CXX" -std=c++20 -g -O1 -fno-omit-frame-pointer -I"$ROOT" -DRAVLIN_WITH_FFMPEG \
+  "$CXX" -std=c++20 -g -O1 -fno-omit-frame-pointer -I"$ROOT" -I"$ROOT/include" -DRAVLIN_WITH_FFMPEG \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     "${SOURCES[@]}" -o "$BIN" \
     $(pkg-config --cflags --libs vorbisfile libmpg123 sndfile flac opusfile libavformat libavcodec libavutil)

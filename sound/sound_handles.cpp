@@ -14,7 +14,7 @@
 #include "sound/sound.h"
 #include "sound/sound_internal.h"
 
-static_assert(MAX_SOUND_HANDLES * MAX_SOUND_BUFFERS <= SOUND_DEVICE_MAX_BUFFERS,
+static_assert((int)MAX_SOUND_HANDLES * (int)MAX_SOUND_BUFFERS <= (int)SOUND_DEVICE_MAX_BUFFERS,
               "the device must hold every buffer the sound table can have");
 
 namespace {

@@ -1,5 +1,6 @@
 // font_cache.cpp: a font's record and glyph cache: geometry, filling cells in
-// round-robin order, and the split of a Shift-JIS string into characters.
+// round-robin order, and the split of a string (Shift-JIS, or a UTF-8
+// program's) into characters.
 //
 // Everything written into a cell stays inside that cell: a glyph larger than
 // its cell is cut, never spilled into the next cell or past the cache.
@@ -9,18 +10,39 @@
 
 #include "core/core.h"
 #include "platform/font_engine.h"
+#include "platform/utf8.h"
 #include "text/text_internal.h"
 
 namespace {
 
-// The engine names a character lead x 256 + trail; the cache key is the other way round.
-unsigned CodeOfKey(uint16_t key) {
-    uint8_t first = key & 0xFF, second = key >> 8;
+// The engine names a character lead x 256 + trail; the cache key is the other
+// way round. A Unicode key is the code point, marked as one for the engine.
+unsigned CodeOfKey(const FontRecord* font, uint32_t key) {
+    if (font->unicode) return FONT_CODE_UNICODE | key;
+    uint8_t first = key & 0xFF, second = (key >> 8) & 0xFF;
     return second ? (unsigned)first << 8 | second : first;
 }
 
-uint16_t KeyOfEntry(const uint8_t* entry) {
-    return (uint16_t)(entry[0] | (IsLeadByte(entry[0]) ? entry[1] << 8 : 0));
+uint32_t KeyOfEntry(const FontRecord* font, const uint8_t* entry) {
+    if (font->unicode) return (uint32_t)entry[0] | (uint32_t)entry[1] << 8 | (uint32_t)entry[2] << 16;
+    return (uint32_t)(entry[0] | (IsLeadByte(entry[0]) ? entry[1] << 8 : 0));
+}
+
+// The entry a character takes: its place in the index, or beyond U+FFFF the
+// wide entry that holds it, else the next one in turn (whose character then
+// leaves the cache).
+CharIndexEntry* TakeCharEntry(FontRecord* font, uint32_t key) {
+    if (key < FONT_CHAR_KEYS) return &font->index[key];
+    CharIndexEntry* held = FindCharEntry(font, key);
+    if (held) return held;
+    int k = font->nextWide;
+    font->nextWide = (k + 1) % FONT_WIDE_KEYS;
+    CharIndexEntry* entry = &font->wideIndex[k];
+    if (entry->present && entry->slot && entry->slot->entry == entry) entry->slot->entry = nullptr;
+    entry->present = 0;
+    entry->slot = nullptr;
+    font->wideKeys[k] = key;
+    return entry;
 }
 
 // Cache pixel access within one cell; writes outside the cell are dropped.
@@ -170,7 +192,7 @@ void DrawSmoothChar(FontRecord* font, const Cell& cell, unsigned code, CacheSlot
     free(levels);
 }
 
-void TakeSlot(FontRecord* font, int k, uint16_t key) {
+void TakeSlot(FontRecord* font, int k, uint32_t key) {
     CacheSlot* slot = &font->slots[k];
     if (slot->inUse) {
         // A character listed twice in one batch: its entry already points at the newer slot.
@@ -182,7 +204,7 @@ void TakeSlot(FontRecord* font, int k, uint16_t key) {
         slot->inUse = 0;
         slot->entry = nullptr;
     }
-    CharIndexEntry* entry = &font->index[key];
+    CharIndexEntry* entry = TakeCharEntry(font, key);
     entry->present = 1;
     entry->slot = slot;
     slot->inUse = 1;
@@ -219,8 +241,19 @@ FontCacheGeometry ComputeFontCacheGeometry(int cellSize, int type) {
     return g;
 }
 
+CharIndexEntry* FindCharEntry(FontRecord* font, uint32_t key) {
+    if (key < FONT_CHAR_KEYS) return &font->index[key];
+    for (int k = 0; k < FONT_WIDE_KEYS; k++) {
+        if (font->wideKeys[k] == key) return &font->wideIndex[k];
+    }
+    return nullptr;
+}
+
 void EmptyFontCache(FontRecord* font) {
     memset(font->index, 0, sizeof font->index);
+    memset(font->wideIndex, 0, sizeof font->wideIndex);
+    memset(font->wideKeys, 0, sizeof font->wideKeys);
+    font->nextWide = 0;
     memset(font->slots, 0, sizeof font->slots);
     for (int k = 0; k < FONT_CACHE_MAX_SLOTS; k++) font->slots[k].number = k;
     font->nextSlot = 0;
@@ -232,11 +265,14 @@ int BuildFontRecord(FontRecord* font, const char* name, int size, int thickness,
     font->thickness = thickness == -1 ? 6 : thickness;
     font->name[0] = '\0';
     if (name) {
-        strncpy(font->name, name, sizeof font->name - 1);
-        font->name[sizeof font->name - 1] = '\0';
+        // A longer name keeps its whole characters only.
+        int length = CutToWholeCharacters(name, (int)sizeof font->name - 1);
+        memcpy(font->name, name, (size_t)length);
+        font->name[length] = '\0';
     }
     font->type = type;
     font->workImage = -1;
+    font->unicode = IsUtf8Text();
 
     // The engine takes weights up to 900; a larger thickness would also overflow the product.
     int weight = (int)std::clamp<int64_t>((int64_t)font->thickness * 100, 0, FONT_MAX_WEIGHT);
@@ -303,8 +339,8 @@ CacheSlot* AddCharsToFontCache(FontRecord* font, int count, const uint8_t* list)
     CacheSlot* last = nullptr;
     for (int i = 0; i < count; i++) {
         const uint8_t* entry = list + i * FONT_CHAR_ENTRY_BYTES;
-        uint16_t key = KeyOfEntry(entry);
-        unsigned code = CodeOfKey(key);
+        uint32_t key = KeyOfEntry(font, entry);
+        unsigned code = CodeOfKey(font, key);
         int k = font->nextSlot;
         TakeSlot(font, k, key);
         CacheSlot* slot = &font->slots[k];
@@ -329,9 +365,17 @@ CacheSlot* AddCharsToFontCache(FontRecord* font, int count, const uint8_t* list)
     return last;
 }
 
-int SplitTextIntoKeys(const char* text, uint16_t* keys) {
+int SplitTextIntoKeys(const char* text, uint32_t* keys, int unicode) {
     const uint8_t* s = (const uint8_t*)text;
     int count = 0;
+    if (unicode) {
+        uint32_t code;
+        for (int i = 0, n; i < FONT_STRING_LIMIT && (n = ReadUtf8Char(text + i, &code)) > 0; i += n) {
+            if (i + n > FONT_STRING_LIMIT) break;
+            keys[count++] = code;
+        }
+        return count;
+    }
     for (int i = 0; i < FONT_STRING_LIMIT && s[i]; i++) {
         if (!IsLeadByte(s[i])) {
             keys[count++] = s[i];
@@ -339,7 +383,7 @@ int SplitTextIntoKeys(const char* text, uint16_t* keys) {
         }
         // The trail byte must be a byte of the string and within the limit.
         if (i + 1 >= FONT_STRING_LIMIT || s[i + 1] == 0) break;
-        keys[count++] = (uint16_t)(s[i] | s[i + 1] << 8);
+        keys[count++] = (uint32_t)(s[i] | s[i + 1] << 8);
         i++;
     }
     return count;

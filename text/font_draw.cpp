@@ -15,16 +15,17 @@ namespace {
 // The two character buffers every string shares: its characters and the ones
 // missing from the cache (as character list entries).
 struct StringBuffers {
-    uint16_t keys[FONT_STRING_LIMIT];
+    uint32_t keys[FONT_STRING_LIMIT];
     uint8_t missing[(int)FONT_STRING_LIMIT * (int)FONT_CHAR_ENTRY_BYTES + 1];
 };
 
 StringBuffers STRINGS = {};
 
-void PutEntry(uint8_t* entry, uint16_t key) {
+// A Shift-JIS key's two bytes and a zero, or a code point's three low bytes.
+void PutEntry(uint8_t* entry, uint32_t key) {
     entry[0] = (uint8_t)(key & 0xFF);
     entry[1] = (uint8_t)(key >> 8);
-    entry[2] = 0;
+    entry[2] = (uint8_t)(key >> 16);
 }
 
 // One character's visible part: source cell pixels and destination pixels.
@@ -198,10 +199,11 @@ int FontCacheStringDraw(FontRecord* font, int x, int y, const char* text, uint32
                         const FontDrawTarget* target, uint8_t* alpha, int alphaPitch, const PlatformRect* clip,
                         int bitsPerPixel, int transparent, uint32_t edgeColor) {
     if (!text || !text[0]) return 0;
-    int count = SplitTextIntoKeys(text, STRINGS.keys);
+    int count = SplitTextIntoKeys(text, STRINGS.keys, font->unicode);
     int missing = 0;
     for (int i = 0; i < count; i++) {
-        if (font->index[STRINGS.keys[i]].present) continue;
+        const CharIndexEntry* known = FindCharEntry(font, STRINGS.keys[i]);
+        if (known && known->present) continue;
         if (missing >= FONT_STRING_LIMIT || missing >= font->slotCount) continue;
         PutEntry(STRINGS.missing + missing * FONT_CHAR_ENTRY_BYTES, STRINGS.keys[i]);
         missing++;
@@ -238,13 +240,14 @@ int FontCacheStringDraw(FontRecord* font, int x, int y, const char* text, uint32
     int64_t pen = x;
     int total = 0;
     for (int i = 0; i < count; i++) {
-        CharIndexEntry* entry = &font->index[STRINGS.keys[i]];
-        if (!entry->present) {
+        CharIndexEntry* entry = FindCharEntry(font, STRINGS.keys[i]);
+        if (!entry || !entry->present) {
             // Left out of the batch, or pushed out of the cache by it.
             target->Unlock(target->context);
             uint8_t one[FONT_CHAR_ENTRY_BYTES + 1] = {};
             PutEntry(one, STRINGS.keys[i]);
             if (!AddCharsToFontCache(font, 1, one)) ExitWithError("テキストキャッシュの作成に失敗しました");
+            entry = FindCharEntry(font, STRINGS.keys[i]);
             lock();
         }
         CacheSlot* slot = entry->slot;

@@ -30,19 +30,12 @@ int Clamp(int v, int low, int high) {
     return v < low ? low : v > high ? high : v;
 }
 
-// Copies text into out (capacity bytes with the terminator) without cutting a character.
+// Copies text into out (capacity bytes with the terminator) without cutting a
+// character. A Shift-JIS lead byte without its trail is dropped: kept, it would
+// pair with whatever is appended after it.
 int CopyWholeCharacters(char* out, int capacity, const char* text) {
-    int n = 0;
-    const uint8_t* s = (const uint8_t*)(text ? text : "");
-    while (s[n]) {
-        // A lead byte without its trail is dropped, as the string walk drops it:
-        // kept, it would pair with whatever is appended after it.
-        if (IsLeadByte(s[n]) && !s[n + 1]) break;
-        int width = IsLeadByte(s[n]) ? 2 : 1;
-        if (n + width > capacity - 1) break;
-        n += width;
-    }
-    memcpy(out, s, (size_t)n);
+    int n = CutToWholeCharacters(text, capacity - 1);
+    if (n > 0) memcpy(out, text, (size_t)n);
     out[n] = '\0';
     return n;
 }

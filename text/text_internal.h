@@ -22,6 +22,7 @@ enum {
     FONT_CHAR_KEYS = 65536,
     FONT_CHAR_ENTRY_BYTES = 3,         // a character list entry: its bytes and a terminator
     FONT_MAX_WEIGHT = 900,             // the heaviest weight the engine takes
+    FONT_WIDE_KEYS = 64,               // characters beyond U+FFFF a font holds at once
 };
 
 struct CharIndexEntry;
@@ -41,7 +42,7 @@ struct CharIndexEntry {
 
 struct FontRecord {
     CacheSlot slots[FONT_CACHE_MAX_SLOTS];
-    CharIndexEntry index[FONT_CHAR_KEYS];   // by character key: first byte + 256 x second byte
+    CharIndexEntry index[FONT_CHAR_KEYS];   // by character key: first byte + 256 x second byte, or code point
     int nextSlot;
     int slotCount;
     uint8_t* cachePixels;   // owned; top row first
@@ -59,6 +60,12 @@ struct FontRecord {
     int workWidth, workHeight;  // pixels of the work image
     int ascent;             // pixels above the baseline
     int lineHeight;         // rows a string takes: the size + 1, or the edged glyph box when taller
+    // A UTF-8 program's font: keys are Unicode code points, and the ones beyond
+    // the 16-bit index (rare kanji, emoji) have entries of their own, reused in turn.
+    int unicode;
+    int nextWide;
+    uint32_t wideKeys[FONT_WIDE_KEYS];     // 0 = entry unused
+    CharIndexEntry wideIndex[FONT_WIDE_KEYS];
 };
 
 struct FontCacheGeometry {
@@ -80,12 +87,20 @@ void FreeFontRecordParts(FontRecord* font);
 void EmptyFontCache(FontRecord* font);
 
 // Adds count characters (list entries FONT_CHAR_ENTRY_BYTES apart) into the
-// next slots in turn; the slot of the last one.
+// next slots in turn; the slot of the last one. An entry holds a Shift-JIS
+// character's bytes, or for a Unicode font the code point's three low bytes
+// (least significant first).
 CacheSlot* AddCharsToFontCache(FontRecord* font, int count, const uint8_t* list);
 
-// Splits text (at most FONT_STRING_LIMIT bytes) into character keys. A lead byte
-// whose trail would be the terminator or lie past the limit ends the string.
-int SplitTextIntoKeys(const char* text, uint16_t* keys);  // the count
+// The index entry of a character key; null for a key beyond U+FFFF that the
+// font does not hold.
+CharIndexEntry* FindCharEntry(FontRecord* font, uint32_t key);
+
+// Splits text (at most FONT_STRING_LIMIT bytes) into character keys: Shift-JIS
+// (first byte + 256 x second), or for unicode 1 the code points of UTF-8 (a
+// malformed sequence is one U+FFFD). A character whose bytes would reach the
+// terminator or lie past the limit ends the string.
+int SplitTextIntoKeys(const char* text, uint32_t* keys, int unicode = 0);  // the count
 
 // Where FontCacheStringDraw writes: locked memory and the screen's colour masks.
 struct FontDrawTarget {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/font_engine.h"
 #include "platform/platform.h"
 
 FakeFontEngine FAKE_FONT;
@@ -16,12 +17,14 @@ struct PlatformFont {
 namespace {
 
 int IsBlank(unsigned code) {
-    if (code == 0x20 || code == 0x8140) return 1;
+    if (code == 0x20 || code == 0x8140 || code == (FONT_CODE_UNICODE | 0x20) || code == (FONT_CODE_UNICODE | 0x3000))
+        return 1;
     return std::find(FAKE_FONT.blankCodes.begin(), FAKE_FONT.blankCodes.end(), code) != FAKE_FONT.blankCodes.end();
 }
 
+// Unicode characters (a UTF-8 program's) of Latin-1 are half width, the rest full.
 int AdvanceOf(unsigned code) {
-    return code < 0x100 ? FAKE_FONT.halfAdvance : FAKE_FONT.fullAdvance;
+    return (code & ~FONT_CODE_UNICODE) < 0x100 ? FAKE_FONT.halfAdvance : FAKE_FONT.fullAdvance;
 }
 
 PlatformFont* FakeCreateFont(const char* name, int pixelHeight, int weight) {

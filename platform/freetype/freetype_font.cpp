@@ -23,6 +23,7 @@
 
 #include "platform/font_engine.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 // Faces of one font: the chosen face first, then the ones that fill its gaps.
 enum { MAX_FONT_FACES = 4 };
@@ -136,15 +137,15 @@ int HasFace(OpenFace* const* faces, int count, const OpenFace* face) {
 
 // The pattern of a font: Japanese is always asked for, so that a name
 // fontconfig does not know still matches a face with kana. Null on failure.
-FcPattern* FontPattern(const char* sjisName, int pixelHeight) {
+FcPattern* FontPattern(const char* name, int pixelHeight) {
     FcPattern* pattern = FcPatternCreate();
     if (!pattern) return nullptr;
     FcPatternAddString(pattern, FC_LANG, (const FcChar8*)"ja");
     FcPatternAddInteger(pattern, FC_SPACING, FC_MONO);
     FcPatternAddDouble(pattern, FC_PIXEL_SIZE, (double)pixelHeight);
-    if (sjisName && sjisName[0]) {
+    if (name && name[0]) {
         char utf8[1024];
-        ConvertSjisToUtf8(sjisName, utf8, sizeof utf8);
+        ConvertTextToUtf8(name, utf8, sizeof utf8);
         FcPatternAddString(pattern, FC_FAMILY, (const FcChar8*)utf8);
     }
     FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
@@ -164,13 +165,13 @@ void AddMatch(FcPattern* pattern, OpenFace** faces, int* count) {
 // The faces of a font, the count (0 for none): the best match for the name
 // first; then, for what it lacks, the best Japanese face, and the faces of
 // fontconfig's sorted list that add characters.
-int MatchFaces(const char* sjisName, int pixelHeight, OpenFace** faces) {
+int MatchFaces(const char* name, int pixelHeight, OpenFace** faces) {
     int count = 0;
-    FcPattern* pattern = FontPattern(sjisName, pixelHeight);
+    FcPattern* pattern = FontPattern(name, pixelHeight);
     if (!pattern) return 0;
     AddMatch(pattern, faces, &count);
     // A named face outweighs the language in the match: a Latin face wins it.
-    if (sjisName && sjisName[0]) {
+    if (name && name[0]) {
         FcPattern* japanese = FontPattern(nullptr, pixelHeight);
         if (japanese) {
             AddMatch(japanese, faces, &count);
@@ -225,14 +226,9 @@ uint32_t LookUpUnicode(unsigned code) {
     return value;
 }
 
-// Glyph index of a code and the face (*which) that has it; -1 when CP932 does
-// not map it or no face has a glyph for it: such characters are blanks, never
-// a face's box. Control characters are looked for in the first face only.
-int GlyphIndexOf(PlatformFont* font, unsigned code, int* which) {
-    *which = 0;
-    uint32_t plusOne = LookUpUnicode(code);
-    if (plusOne == CODE_UNMAPPED) return -1;
-    uint32_t unicode = plusOne - 1;
+// Glyph index of a character in the first face that has it (*which); -1 when
+// none has. Control characters are looked for in the first face only.
+int FindGlyph(PlatformFont* font, uint32_t unicode, int* which) {
     int faces = unicode < 0x20 || unicode == 0x7F ? 1 : font->faceCount;
     for (int i = 0; i < faces; i++) {
         int glyph = (int)FT_Get_Char_Index(font->faces[i], unicode);
@@ -242,6 +238,23 @@ int GlyphIndexOf(PlatformFont* font, unsigned code, int* which) {
         }
     }
     return -1;
+}
+
+// Glyph index of a code and the face (*which) that has it; -1 when CP932 does
+// not map it or no face has a glyph for it: such characters are blanks, never
+// a face's box. A UTF-8 program's character that no face has is shown as the
+// replacement character, as a malformed sequence is.
+int GlyphIndexOf(PlatformFont* font, unsigned code, int* which) {
+    *which = 0;
+    if (code & FONT_CODE_UNICODE) {
+        uint32_t unicode = code & ~FONT_CODE_UNICODE;
+        int glyph = FindGlyph(font, unicode, which);
+        if (glyph < 0 && unicode >= 0x20 && unicode != 0x7F) glyph = FindGlyph(font, UTF8_REPLACEMENT, which);
+        return glyph;
+    }
+    uint32_t plusOne = LookUpUnicode(code);
+    if (plusOne == CODE_UNMAPPED) return -1;
+    return FindGlyph(font, plusOne - 1, which);
 }
 
 int Activate(PlatformFont* font, int which) {
@@ -347,7 +360,7 @@ int FtGetCharExtent(PlatformFont* font, unsigned code, int* width, int* height) 
     int advance;
     if (glyph < 0) {
         // Not a character of the code page or of the faces: the room of a blank of its width.
-        unsigned blank = code < 0x100 ? 0x20u : 0x3000u;
+        unsigned blank = (code & ~FONT_CODE_UNICODE) < 0x100 ? 0x20u : 0x3000u;
         advance = AdvanceOf(font, 0, (int)FT_Get_Char_Index(font->faces[0], blank));
     } else {
         advance = AdvanceOf(font, which, glyph);

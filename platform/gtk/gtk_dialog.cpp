@@ -40,6 +40,7 @@
 
 #include "platform/gtk/gtk_internal.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 #include "platform/sdl2/sdl2_internal.h"
 
 namespace {
@@ -305,7 +306,7 @@ void AddFilters(GtkFileChooser* chooser, const char* block, int selected) {
         const char* patterns = name + strlen(name) + 1;
         if (patterns[0] == '\0') break;  // a display text without its pattern ends the block
         char nameUtf8[TEXT_UTF8_SIZE];
-        ConvertSjisToUtf8(name, nameUtf8, sizeof nameUtf8);
+        ConvertTextToUtf8(name, nameUtf8, sizeof nameUtf8);
         GtkFileFilter* filter = gtk_file_filter_new();
         gtk_file_filter_set_name(filter, nameUtf8);
         AddPatterns(filter, patterns);
@@ -421,7 +422,7 @@ int GtkRunFileDialog(const PlatformFileDialogRequest* request, char* path, int s
     hold.unlock();
 
     char titleUtf8[TEXT_UTF8_SIZE];
-    ConvertSjisToUtf8(request->title != nullptr ? request->title : "", titleUtf8, sizeof titleUtf8);
+    ConvertTextToUtf8(request->title != nullptr ? request->title : "", titleUtf8, sizeof titleUtf8);
     char* here = g_get_current_dir();
     unsigned number;
     hold.lock();

@@ -22,6 +22,7 @@
 #endif
 
 #include "platform/platform.h"
+#include "platform/utf8.h"
 #include "platform/sdl2/sdl2_internal.h"
 
 namespace {
@@ -29,14 +30,15 @@ namespace {
 enum { UTF8_BUFFER_SIZE = 4096 };  // bytes; longer texts get a buffer of their own
 enum { VIDEO_START_TRIES = 5, VIDEO_RETRY_PAUSE_MS = 20 };
 
-// Converts a Shift-JIS text to UTF-8 and writes it to standard error. A
-// Shift-JIS character takes at most 3 bytes in UTF-8.
-void WriteSjisToStderr(const char* sjis) {
+// Converts a text to UTF-8 and writes it to standard error. A character takes
+// at most 3 bytes more in UTF-8 than it had (a malformed byte of a UTF-8 text
+// becomes U+FFFD's three).
+void WriteToStderr(const char* text, int (*convert)(const char*, char*, int)) {
     char small[UTF8_BUFFER_SIZE];
-    size_t need = strlen(sjis) * 3 + 1;
+    size_t need = strlen(text) * 3 + 1;
     char* utf8 = need <= sizeof small ? small : (char*)malloc(need);
     if (utf8 == nullptr) return;
-    int length = ConvertSjisToUtf8(sjis, utf8, (int)need);
+    int length = convert(text, utf8, (int)need);
     fwrite(utf8, 1, (size_t)length, stderr);
     if (utf8 != small) free(utf8);
 }
@@ -52,7 +54,8 @@ int Sdl2SetCurrentDir(const char* path) { return chdir(path) == 0 ? 0 : -1; }
 
 void Sdl2WriteDebugOutput(const char* text) {
     if (text == nullptr) return;
-    WriteSjisToStderr(text);
+    // The log's texts come in the program's encoding.
+    WriteToStderr(text, ConvertTextToUtf8);
     fflush(stderr);
 }
 
@@ -61,9 +64,9 @@ void Sdl2ShowErrorBox(const char* title, const char* text) {
     if (text == nullptr) text = "";
     // Standard error first: the box waits for the user, and without a display
     // there is no box at all.
-    WriteSjisToStderr(title);
+    WriteToStderr(title, ConvertSjisToUtf8);
     fputs(": ", stderr);
-    WriteSjisToStderr(text);
+    WriteToStderr(text, ConvertSjisToUtf8);
     fputs("\n", stderr);
     fflush(stderr);
 

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/utf8.h"
 #include "platform/sdl2/sdl2_internal.h"
 #include "platform/unix/hand_over.h"
 
@@ -285,7 +286,7 @@ void Sdl2AdjustWindowRect(PlatformRect* rect, int windowed, int) {
 }
 
 void ConvertTitle(const char* title, char* utf8) {
-    ConvertSjisToUtf8(title != nullptr ? title : "", utf8, TITLE_UTF8_SIZE);
+    ConvertTextToUtf8(title != nullptr ? title : "", utf8, TITLE_UTF8_SIZE);
 }
 
 int Sdl2CreateMainWindow(const char* title, int windowed, const PlatformRect* windowRect) {

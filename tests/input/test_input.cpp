@@ -104,6 +104,7 @@ TEST_F(InputTest, PadsThatFailSetUpAreSkippedAndAtMostSevenKept) {
     EXPECT_EQ(GetPadInput(1), PAD_RIGHT);
     EXPECT_EQ(GetPadInput(7), PAD_DOWN);
     EXPECT_EQ(GetPadInput(8), 0);  // the eighth good pad was never registered
+    EXPECT_EQ(GetJoypadNum(), 7);
     EXPECT_EQ(CountFakeCalls("OpenPad"), 9);
     std::string log = ReadLog();
     EXPECT_NE(log.find("\t入力装置を見つけました\r\n\t\tデバイスの登録名:Broken\r\n"

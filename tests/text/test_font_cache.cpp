@@ -190,7 +190,7 @@ TEST_F(FakeFontTest, ASmallCacheDrawsLongStringsRight) {
 }
 
 TEST(FontStringWalk, LimitsLeadBytesAndHalfWidth) {
-    uint16_t keys[FONT_STRING_LIMIT];
+    uint32_t keys[FONT_STRING_LIMIT];
     // A lead byte before the terminator ends the string; nothing after the terminator is read.
     char* tail = (char*)malloc(4);
     memcpy(tail, "AB\x82", 4);

@@ -213,3 +213,69 @@ TEST_F(FreeTypeFontTest, CharactersTheNamedFaceLacksComeFromAnother) {
     FREETYPE_FONT_OPS.DeleteFont(named);
     FREETYPE_FONT_OPS.DeleteFont(unnamed);
 }
+
+// A UTF-8 program's string: kana, characters Shift-JIS lacks (é, €, the kanji
+// 丂 outside JIS X 0208), a malformed byte and a character no face has (the
+// last private-use point). Each is FreeType's own glyph of the face fontconfig
+// matches for the default font's pattern with that character asked for; the
+// last two are the replacement character U+FFFD.
+TEST_F(FreeTypeFontTest, Utf8CharactersAreFreeTypesGlyphsFromTheFaceThatHasThem) {
+    SetStringEncoding(STRING_UTF8);
+    FontRecord* font = (FontRecord*)calloc(1, sizeof(FontRecord));
+    ASSERT_EQ(BuildFontRecord(font, nullptr, 16, 4, FONT_PLAIN, 32), 0);
+    SetStringEncoding(STRING_SHIFT_JIS);
+    const int W = 140, H = 24;
+    GuardedMemory m(W, H, 32);
+    const char* text = "\xE3\x81\x8B\xC3\xA9\xE2\x82\xAC\xE4\xB8\x82\xFF\xF4\x8F\xBF\xBD";
+    const uint32_t points[] = {0x304B, 0xE9, 0x20AC, 0x4E02, 0xFFFD, 0xFFFD};
+    int width = DrawInto(font, m, 0, 0, text, 0xFFFFFF);
+    EXPECT_TRUE(m.GuardsHold());
+
+    FT_Library lib;
+    ASSERT_EQ(FT_Init_FreeType(&lib), 0);
+    // Every face's glyphs stand on the baseline of the font's first face.
+    FT_Face first;
+    ASSERT_EQ(FT_New_Face(lib, DefaultFaceFile().c_str(), 0, &first), 0);
+    FT_Set_Pixel_Sizes(first, 0, 16);
+    int ascent = (int)((first->size->metrics.ascender + 63) >> 6);
+    int height = ascent + (int)((-first->size->metrics.descender + 63) >> 6);
+    std::vector<uint8_t> expected(W * H, 0);
+    int pen = 0;
+    for (uint32_t c : points) {
+        char pattern[80];
+        snprintf(pattern, sizeof pattern, ":lang=ja:spacing=mono:pixelsize=16:charset=%x", c);
+        std::string file = MatchedFaceProperty(pattern, FC_FILE);
+        ASSERT_FALSE(file.empty()) << std::hex << c;
+        FT_Face face;
+        ASSERT_EQ(FT_New_Face(lib, file.c_str(), 0, &face), 0);
+        FT_Set_Pixel_Sizes(face, 0, 16);
+        ASSERT_GT(FT_Get_Char_Index(face, c), 0u) << std::hex << c;
+        ASSERT_EQ(FT_Load_Char(face, c, FT_LOAD_TARGET_MONO | FT_LOAD_RENDER), 0);
+        const FT_Bitmap& b = face->glyph->bitmap;
+        int advance = (int)((face->glyph->advance.x + 32) >> 6);
+        int ink = 0;
+        for (int r = 0; r < (int)b.rows; r++) {
+            for (int col = 0; col < (int)b.width; col++) {
+                if (!(b.buffer[r * b.pitch + (col >> 3)] & (0x80 >> (col & 7)))) continue;
+                int x = pen + face->glyph->bitmap_left + col, y = ascent - face->glyph->bitmap_top + r;
+                // Ink outside the character's own box is not drawn.
+                if (x >= pen && x < pen + advance && y >= 0 && y < height) expected[y * W + x] = 1, ink++;
+            }
+        }
+        EXPECT_GT(ink, 8) << std::hex << c;
+        FT_Done_Face(face);
+        pen += advance;
+    }
+    FT_Done_Face(first);
+    FT_Done_FreeType(lib);
+    EXPECT_EQ(width, pen);
+    for (int y = 0; y < H; y++) {
+        for (int x = 0; x < W; x++) {
+            uint32_t p = m.Pixel(x, y);
+            ASSERT_TRUE(p == 0xFFFFFF || p == m.Background());
+            EXPECT_EQ(p == 0xFFFFFF, expected[y * W + x] == 1) << x << "," << y;
+        }
+    }
+    FreeFontRecordParts(font);
+    free(font);
+}

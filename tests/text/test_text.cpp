@@ -456,6 +456,27 @@ TEST_F(TextLibraryTest, LabelEndingInAStrayLeadByteKeepsTheEqualsSign) {
     }
 }
 
+// In UTF-8 a label that ends inside a character keeps its "=": the cut
+// sequence is drawn as one U+FFFD, as a whole label's would be.
+TEST_F(TextLibraryTest, Utf8LabelEndingInACutCharacterKeepsTheEqualsSign) {
+    struct Utf8Run {
+        Utf8Run() { SetStringEncoding(STRING_UTF8); }
+        ~Utf8Run() {
+            EndLibrary();
+            SetStringEncoding(STRING_SHIFT_JIS);
+        }
+    } utf8;
+    Start(FORMAT_32, 1);
+    const uint32_t white = MakeColor(255, 255, 255);
+    const char* cases[][2] = {{"A\xC3\xA9\xE3", "A\xC3\xA9\xEF\xBF\xBD=5"}, {"\xE3\x81", "\xEF\xBF\xBD=5"}};
+    for (const auto& c : cases) {
+        ClearDrawTarget();
+        EXPECT_EQ(DrawLabeledNumber(0, 0, c[0], 5, 10, white, 0), 0);
+        std::vector<uint32_t> labeled = Picture();
+        EXPECT_EQ(labeled, Drawn(c[1])) << c[1];
+    }
+}
+
 // Without a Japanese font, or without any font, the program goes on: the
 // failure is in the log and one line on standard error names the font to
 // install; texts the fonts cannot draw are left out. fontconfig reads a

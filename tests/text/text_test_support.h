@@ -138,7 +138,7 @@ struct GlyphModel {
 
     GlyphModel(int t, unsigned c, uint32_t colour, uint32_t edgeColour, const ModelFormat& f)
         : type(t), code(c), color(colour), edge(edgeColour), format(f) {
-        advance = c < 0x100 ? FAKE_FONT.halfAdvance : FAKE_FONT.fullAdvance;
+        advance = (c & ~FONT_CODE_UNICODE) < 0x100 ? FAKE_FONT.halfAdvance : FAKE_FONT.fullAdvance;
         int room = (t & FONT_TYPE_EDGE) ? 2 : 0;
         width = advance + room;
         height = FAKE_FONT.ascent + FAKE_FONT.descent + room;
