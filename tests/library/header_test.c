@@ -11,10 +11,12 @@ static void OnMedia(int request, double rate) {
 
 static void OnRestore(void) {}
 
+static int64_t QueryPosition(void) { return 0; }
+
 int RavlinHeaderTest(void);
 
 int RavlinHeaderTest(void) {
-    MediaState state = {0, 1.0, 0.5, 2.0, 1, 0, 0};
+    MediaState state = {0, 1.0, 0.5, 2.0, 1, 0, 0, 0, 1.0};
     GraphRestoreCallback restore = OnRestore;
     MediaRequestHandler handler = OnMedia;
     int64_t now = GetNowMicroseconds();
@@ -29,6 +31,8 @@ int RavlinHeaderTest(void) {
     sum += IsKeyDown(DIK_MEDIASELECT) + SCREEN_FRONT + PLAY_LOOP + SOUND_LOAD_DEVICE_REFUSED + FONT_SMOOTH_EDGED;
     sum += SetGraphRestoreCallback(restore) + PublishMediaState(&state);
     SetMediaRequestHandler(handler);
+    SetMediaPositionQuery(QueryPosition);
+    sum += AnnounceMediaSeek(0) + SetSoundHandleLoopSection(0, -1, -1) + (int)GetSoundHandlePosition(-1);
     sum += (int)(now & 1) + (RAVLIN_VERSION_MAJOR * 100 + RAVLIN_VERSION_MINOR) + EndLibrary();
     return sum + (int)sizeof RAVLIN_VERSION_TEXT;
 }
