@@ -12,7 +12,7 @@
 #     GTK 3 program that shows only a GtkFileChooserNative (bench/
 #     bare_file_dialog.c, built here), the two started in turn (goal: the
 #     player within 1.3 times the bare program's time).
-# Installs mpv when it is missing (only this benchmark needs it).
+# Installs mpv when it is missing (only the player benchmarks need it).
 #
 #   bench/player_bench.sh [seconds measured=10] [start-up runs=5] [CPU rounds=3]
 set -euo pipefail
@@ -22,27 +22,7 @@ RUNS="${2:-5}"
 ROUNDS="${3:-3}"
 OUT="$ROOT/build-bench-player"
 
-if ! command -v mpv >/dev/null; then
-  SUDO=""
-  if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
-  echo "Installing mpv for the comparison" >&2
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq >/dev/null
-  $SUDO apt-get install -y -qq --no-install-recommends mpv >/dev/null
-fi
-bash "$ROOT/scripts/deps.sh"
-# The player serves the desktop's media controls every frame when a session
-# bus is there: measure it with one, as a desktop runs it.
-if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && command -v dbus-run-session >/dev/null; then
-  exec dbus-run-session -- bash "$0" "$@"
-fi
-# MAROVEL=path measures a binary built elsewhere.
-PLAYER="${MAROVEL:-$OUT/app/marovel}"
-if [ -z "${MAROVEL:-}" ]; then
-  bash "$ROOT/scripts/build.sh" "$OUT" -DCMAKE_BUILD_TYPE=Release -DRAVLIN_TESTS=OFF
-fi
-# The benchmark's own programs go here, whoever built the player.
-mkdir -p "$OUT"
+. "$ROOT/bench/player_setup.sh"
 
 WORK="$(mktemp -d)"
 XVFB_PID=""

@@ -26,24 +26,7 @@ SECONDS_MEASURED="${1:-10}"
 ROUNDS="${2:-3}"
 OUT="$ROOT/build-bench-player"
 
-if ! command -v mpv >/dev/null; then
-  SUDO=""
-  if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
-  echo "Installing mpv for the comparison" >&2
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq >/dev/null
-  $SUDO apt-get install -y -qq --no-install-recommends mpv >/dev/null
-fi
-bash "$ROOT/scripts/deps.sh"
-if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && command -v dbus-run-session >/dev/null; then
-  exec dbus-run-session -- bash "$0" "$@"
-fi
-# MAROVEL=path measures a binary built elsewhere.
-PLAYER="${MAROVEL:-$OUT/app/marovel}"
-if [ -z "${MAROVEL:-}" ]; then
-  bash "$ROOT/scripts/build.sh" "$OUT" -DCMAKE_BUILD_TYPE=Release -DRAVLIN_TESTS=OFF
-fi
-mkdir -p "$OUT"
+. "$ROOT/bench/player_setup.sh"
 MEASURE="$OUT/practice_measure"
 g++ -O2 -o "$MEASURE" "$ROOT/bench/practice_measure.cpp"
 

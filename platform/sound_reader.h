@@ -16,6 +16,9 @@
 
 #include "platform/wave_format.h"
 
+// The PCM of one load is handed to the device with an int byte count.
+const uint32_t MAX_PCM_BYTES = INT32_MAX;
+
 // How a reader reaches the bytes of a file: a stream's five routines (the C
 // runtime's, or those of bytes in memory) and the stream.
 struct SoundStreamOps {

@@ -14,9 +14,6 @@
 
 namespace {
 
-// The PCM of one load is handed to the device with an int byte count.
-const uint32_t MAX_PCM_BYTES = INT32_MAX;
-
 int Rewind(SoundDataSource* source) { return source->ops.Seek(source->handle, 0, SEEK_SET); }
 
 // The first reader that takes the source by its content, null when none does.

@@ -15,9 +15,6 @@ enum {
     MIN_SPLIT_SECONDS = 2,          // shorter sounds are decoded on one thread
 };
 
-// The PCM of one load is handed to the device with an int byte count.
-const uint32_t MAX_PCM_BYTES = INT_MAX;
-
 size_t ReadSourceBytes(SoundDataSource* source, void* buffer, size_t bytes);
 // Bytes from the current position to the end of the source; -1 when unknown.
 long GetBytesLeft(SoundDataSource* source);

@@ -61,7 +61,7 @@ void KeepDroppedFile(const char* file) {
     W.hasDroppedFile = 1;
 }
 
-void ReadDesktop(int* width, int* height, int* colorBits, int* ok) {
+void ReadDisplayMode(int* width, int* height, int* colorBits, int* ok) {
     SDL_DisplayMode mode;
     *ok = SDL_GetDesktopDisplayMode(0, &mode) == 0;
     if (!*ok) return;
@@ -72,7 +72,7 @@ void ReadDesktop(int* width, int* height, int* colorBits, int* ok) {
 }
 
 void RememberDesktop(void) {
-    ReadDesktop(&W.desktopWidth, &W.desktopHeight, &W.desktopColorBits, &W.haveDesktop);
+    ReadDisplayMode(&W.desktopWidth, &W.desktopHeight, &W.desktopColorBits, &W.haveDesktop);
 }
 
 // Takes the frame widths the window manager reports now for the bordered main
@@ -193,7 +193,7 @@ void DrainSdlEvents(void) {
         }
     }
     int width, height, bits, ok;
-    ReadDesktop(&width, &height, &bits, &ok);
+    ReadDisplayMode(&width, &height, &bits, &ok);
     if (!ok) return;
     if (W.haveDesktop && (width != W.desktopWidth || height != W.desktopHeight || bits != W.desktopColorBits)) {
         Post(WM_DISPLAYCHANGE, bits, PackWords(width, height));
@@ -243,7 +243,7 @@ int Sdl2TakeOpenedFile(char* path, int size) {
 int Sdl2GetDesktopMode(int* width, int* height, int* colorBits) {
     if (StartSdl2Video(SDL_INIT_VIDEO) != 0) return -1;
     int ok;
-    ReadDesktop(width, height, colorBits, &ok);
+    ReadDisplayMode(width, height, colorBits, &ok);
     QuitSdl2Video(SDL_INIT_VIDEO);
     return ok ? 0 : -1;
 }

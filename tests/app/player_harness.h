@@ -134,6 +134,20 @@ inline bool WaitForNoWindow(const std::string& title, double seconds) {
     return false;
 }
 
+// Chooses in the open-file dialog the path written in clipFile: it goes in
+// through the clipboard, since typing it (Japanese above all) with xdotool is
+// unreliable.
+inline void ChooseInDialog(unsigned long dialog, const std::string& clipFile) {
+    Shell("xclip -selection clipboard -i " + Quote(clipFile) + " >/dev/null 2>&1");
+    Shell("xdotool windowfocus --sync " + std::to_string(dialog));
+    SleepSeconds(0.3);
+    Shell("xdotool key ctrl+l");
+    SleepSeconds(0.3);
+    Shell("xdotool key ctrl+a ctrl+v");
+    SleepSeconds(0.3);
+    Shell("xdotool key Return");
+}
+
 inline unsigned long FocusedWindow() { return strtoul(Shell("xdotool getwindowfocus 2>/dev/null").c_str(), nullptr, 10); }
 
 // A key held long enough to be seen by a program that polls once a frame.

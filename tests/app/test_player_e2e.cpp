@@ -169,15 +169,7 @@ TEST_P(PlayerEndToEnd, DialogOpensAJapaneseNamedFileAndTheArrowKeysSetThePitch) 
     ASSERT_NE(main.id, 0u) << Ended(&player);
     WindowInfo dialog = WaitForDialog(main);
     ASSERT_NE(dialog.id, 0u) << "no dialog; " << Ended(&player);
-    // The path goes in through the clipboard: typing Japanese with xdotool is unreliable.
-    Shell("xclip -selection clipboard -i " + Quote(dir + "/clip.txt") + " >/dev/null 2>&1");
-    Shell("xdotool windowfocus --sync " + std::to_string(dialog.id));
-    SleepSeconds(0.3);
-    Shell("xdotool key ctrl+l");
-    SleepSeconds(0.3);
-    Shell("xdotool key ctrl+a ctrl+v");
-    SleepSeconds(0.3);
-    Shell("xdotool key Return");
+    ChooseInDialog(dialog.id, dir + "/clip.txt");
     ASSERT_TRUE(WaitForNoWindow("開け", 10)) << "the dialog stayed";
 
     // The main window has the focus back without help, and plays at 44100 Hz.

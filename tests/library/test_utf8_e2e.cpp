@@ -64,15 +64,7 @@ TEST(Utf8Program, DialogTitleFileNameAndLog) {
     for (double end = NowSeconds() + 10; !IsViewable(dialog.id) && NowSeconds() < end;) SleepSeconds(0.05);
     EXPECT_EQ(Property(dialog.id, "_NET_WM_NAME"), "_NET_WM_NAME(UTF8_STRING) = \"" + DIALOG + "\"");
 
-    // The path goes in through the clipboard: typing it with xdotool is unreliable.
-    Shell("xclip -selection clipboard -i " + Quote(dir + "/clip.txt") + " >/dev/null 2>&1");
-    Shell("xdotool windowfocus --sync " + std::to_string(dialog.id));
-    SleepSeconds(0.3);
-    Shell("xdotool key ctrl+l");
-    SleepSeconds(0.3);
-    Shell("xdotool key ctrl+a ctrl+v");
-    SleepSeconds(0.3);
-    Shell("xdotool key Return");
+    ChooseInDialog(dialog.id, dir + "/clip.txt");
     ASSERT_TRUE(WaitForNoWindow(DIALOG, 10)) << "the dialog stayed";
 
     std::string said;
