@@ -24,18 +24,6 @@ OUT="$ROOT/build-bench-player"
 
 . "$ROOT/bench/player_setup.sh"
 
-WORK="$(mktemp -d)"
-XVFB_PID=""
-cleanup() {
-  jobs -p | xargs -r kill 2>/dev/null || true
-  if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-. "$ROOT/scripts/xvfb.sh"
-start_xvfb 1024x768x24
-export GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1 LC_ALL=C.UTF-8
 printf '[general]\ndrivers=null\n' >"$WORK/alsoft.conf"
 export ALSOFT_CONF="$WORK/alsoft.conf"
 

@@ -30,19 +30,6 @@ OUT="$ROOT/build-bench-player"
 MEASURE="$OUT/practice_measure"
 g++ -O2 -o "$MEASURE" "$ROOT/bench/practice_measure.cpp"
 
-WORK="$(mktemp -d)"
-XVFB_PID=""
-cleanup() {
-  jobs -p | xargs -r kill 2>/dev/null || true
-  if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-. "$ROOT/scripts/xvfb.sh"
-start_xvfb 1024x768x24
-mkdir -m 0700 "$WORK/run"
-export GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1 LC_ALL=C.UTF-8 XDG_RUNTIME_DIR="$WORK/run"
 printf '[general]\ndrivers=null\n' >"$WORK/null.conf"
 printf '[general]\ndrivers=wave\nsample-type=int16\nchannels=stereo\nfrequency=44100\n[wave]\nfile=%s\n' \
   "$WORK/recording.wav" >"$WORK/wave.conf"
