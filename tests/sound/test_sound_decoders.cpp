@@ -181,10 +181,11 @@ TEST_F(SoundDecoders, SilenceAnOggClaimsIsNeverWritten) {
 }
 
 TEST_F(SoundDecoders, ChainedOggEndsWhereTheLayoutChanges) {
+    // Each link with a serial number of its own, as a chain needs.
     std::string stereo = temp.File("stereo.ogg"), stereo2 = temp.File("stereo2.ogg"), mono = temp.File("mono.ogg");
-    ASSERT_EQ(RunCommand("oggenc -Q -q 3 -o '" + stereo + "' '" + MakeSource("s.wav", 2, 44100, 1.0) + "'"), 0);
-    ASSERT_EQ(RunCommand("oggenc -Q -q 3 -o '" + stereo2 + "' '" + MakeSource("s2.wav", 2, 44100, 0.5) + "'"), 0);
-    ASSERT_EQ(RunCommand("oggenc -Q -q 3 -o '" + mono + "' '" + MakeSource("m.wav", 1, 22050, 1.0) + "'"), 0);
+    ASSERT_EQ(RunCommand("oggenc -Q -q 3 -s 1 -o '" + stereo + "' '" + MakeSource("s.wav", 2, 44100, 1.0) + "'"), 0);
+    ASSERT_EQ(RunCommand("oggenc -Q -q 3 -s 2 -o '" + stereo2 + "' '" + MakeSource("s2.wav", 2, 44100, 0.5) + "'"), 0);
+    ASSERT_EQ(RunCommand("oggenc -Q -q 3 -s 3 -o '" + mono + "' '" + MakeSource("m.wav", 1, 22050, 1.0) + "'"), 0);
     LoadedSound first = LoadThroughDevice(stereo);
     LoadedSound second = LoadThroughDevice(stereo2);
     ASSERT_NE(first.handle, -1);
